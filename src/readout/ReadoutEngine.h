@@ -1,0 +1,72 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace varnel {
+
+class Clock;
+class ResultLog;
+class SerialLine;
+class View;
+
+enum ReadoutState : std::int32_t {
+    READ_IDLE = 0,
+    READ_AWAIT_IDENT = 1,
+    READ_AWAIT_STX = 2,
+    READ_DATA = 3,
+    READ_AWAIT_BCC = 4,
+    READ_COMMAND_ID = 5,
+    READ_COMMAND_TYPE = 6,
+};
+
+// How the last readout came back to idle.
+enum class ReadoutEnd { None, BlockCheck, TimeOut };
+
+constexpr std::chrono::milliseconds kReceivePeriod{50};
+constexpr std::chrono::milliseconds kSilenceTimeout{3000};
+constexpr std::chrono::milliseconds kAckSettle{40};
+constexpr std::chrono::milliseconds kOpenSettle{50};
+// Chunks of 100 bytes read per receive tick at most; enough for 57600 bit/s
+// with a tick that runs late, and bounded so that a babbling line cannot
+// starve the window.
+constexpr int kMaxChunksPerTick = 64;
+
+// The IEC 62056-21 readout-mode state machine, driven by the receive timer.
+class ReadoutEngine {
+public:
+    ReadoutEngine(SerialLine& serial, ResultLog& rows, View& view, Clock& clock);
+
+    void StartReadout();
+    void OnReceiveTick();
+
+    ReadoutState State() const { return m_state; }
+    ReadoutEnd LastEnd() const { return m_lastEnd; }
+    bool BreakPending() const { return m_breakPending != 0; }
+
+private:
+    // Returns false when a line overflow ends the tick.
+    bool ProcessByte(std::uint8_t b);
+    void HandleIdentification();
+    void HandleDataLine();
+    // The received line's text: up to its CR LF, or up to a lone LF.
+    std::string LineText() const;
+    void BackToIdle(ReadoutEnd end);
+
+    SerialLine& m_serial;
+    ResultLog& m_rows;
+    View& m_view;
+    Clock& m_clock;
+
+    ReadoutState m_state = READ_IDLE;
+    std::int32_t m_rxCount = 0;
+    std::uint8_t m_lineBuf[1000] = {};
+    std::uint8_t m_readBuf[100] = {};
+    std::uint32_t m_deadline = 0;
+    int m_breakPending = 0;
+    std::uint8_t m_commandId = 0;
+    ReadoutEnd m_lastEnd = ReadoutEnd::None;
+};
+
+} // namespace varnel

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "serial/SerialLine.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace varnel {
+
+class View;
+
+constexpr const char* kTraceLogName = "Log1107.txt";
+
+// The result list rows and the trace log that mirrors them, plus the
+// splitting of a data line into code and value.
+class ResultLog final : public SentBytesSink {
+public:
+    explicit ResultLog(View& view, std::string logPath = kTraceLogName);
+    ~ResultLog() override;
+    ResultLog(const ResultLog&) = delete;
+    ResultLog& operator=(const ResultLog&) = delete;
+
+    void ClearRows();
+    void AddRow(const std::string& text, bool withColumns);
+    void ParseDataLine(const std::string& text);
+    void LogSentBytes(const std::uint8_t* bytes, int count) override;
+    // Closes an open log, then creates or truncates the file; stays closed when
+    // the file cannot be created.
+    void OpenLog();
+    void CloseLog();
+    bool IsLogOpen() const { return m_logFile != nullptr; }
+    const std::string& LogPath() const { return m_logPath; }
+
+    int m_rowCount = 0;
+    std::string m_code;
+    std::string m_value;
+
+private:
+    void WriteRecord(const char* data, std::size_t size);
+
+    View& m_view;
+    std::string m_logPath;
+    std::FILE* m_logFile = nullptr;
+};
+
+} // namespace varnel

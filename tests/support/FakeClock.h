@@ -1,0 +1,26 @@
+#pragma once
+
+#include "core/Clock.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace varnel::test {
+
+// Time moves only when the code under test sleeps or the test advances it.
+class FakeClock final : public Clock {
+public:
+    explicit FakeClock(std::uint32_t start = 1000) : now(start) {}
+    std::uint32_t TickCount() override { return now; }
+    void Sleep(std::chrono::milliseconds d) override
+    {
+        sleeps.push_back(static_cast<int>(d.count()));
+        now += static_cast<std::uint32_t>(d.count());
+    }
+    void Advance(std::uint32_t ms) { now += ms; }
+
+    std::uint32_t now;
+    std::vector<int> sleeps;
+};
+
+} // namespace varnel::test
