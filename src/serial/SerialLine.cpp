@@ -1,0 +1,149 @@
+#include "serial/SerialLine.h"
+
+#include "core/Clock.h"
+#include "core/ControlIds.h"
+#include "core/View.h"
+
+namespace varnel {
+
+SerialLine::SerialLine(Port& port, Clock& clock, View& view, const PortNames& names)
+    : m_port(port), m_clock(clock), m_view(view), m_names(names)
+{
+}
+
+std::string SerialLine::PortName() const
+{
+    if (!m_deviceOverride.empty())
+        return m_deviceOverride;
+    return "COM" + std::to_string(static_cast<long long>(m_portIndex) + 1);
+}
+
+int SerialLine::OpenPort()
+{
+    ClosePort();
+
+    m_device = m_deviceOverride.empty() ? m_names.DeviceFor(m_portIndex + 1) : m_deviceOverride;
+    m_openError.clear();
+    if (m_device.empty()) {
+        m_openError = "no device is known for " + PortName();
+        ClosePort();
+        return 1;
+    }
+
+    // A fresh record as a driver reports it, then the character format of the
+    // protocol, static RTS/DTR levels from the boxes and no flow control.
+    LineSettings s;
+    s.baudRate = m_baudRate;
+    s.byteSize = 7;
+    s.parity = Parity::Even;
+    s.stopBits = StopBits::One;
+    s.rtsControl = LineControl::Disable;
+    s.dtrControl = LineControl::Disable;
+    if (m_view.IsChecked(IDC_RTS))
+        s.rtsControl = LineControl::Enable;
+    if (m_view.IsChecked(IDC_DTR))
+        s.dtrControl = LineControl::Enable;
+    s.outxCtsFlow = s.outxDsrFlow = s.dsrSensitivity = s.txContinueOnXoff = false;
+    s.outX = s.inX = s.null = false;
+
+    if (!m_port.Open(m_device, s, m_testMode == 1)) {
+        m_openError = m_port.LastError();
+        ClosePort();
+        return 1;
+    }
+    m_open = true;
+    m_reported = s;
+
+    if (m_testMode == 1)
+        m_port.SetBreak(m_breakOn == 1);
+    return 0;
+}
+
+void SerialLine::ClosePort()
+{
+    if (m_open)
+        m_port.Close();
+    m_open = false;
+}
+
+void SerialLine::ApplyPortSettings()
+{
+    if (!m_open)
+        return;
+    LineSettings s = m_reported;
+    s.baudRate = m_baudRate;
+    s.byteSize = 7;
+    s.parity = Parity::Even;
+    s.stopBits = StopBits::One;
+    // An unchecked box leaves its line as it was last written.
+    if (m_view.IsChecked(IDC_RTS))
+        s.rtsControl = LineControl::Enable;
+    if (m_view.IsChecked(IDC_DTR))
+        s.dtrControl = LineControl::Enable;
+    if (m_port.Apply(s))
+        m_reported = s;
+}
+
+void SerialLine::Transmit(const std::uint8_t* bytes, std::int32_t count)
+{
+    if (count < 0)
+        count = 0;
+    if (m_sink)
+        m_sink->LogSentBytes(bytes, count);
+    if (!m_open)
+        return;
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (i > 0)
+            m_clock.Sleep(kTransmitPacing);
+        m_port.Write(bytes + i, 1);
+    }
+}
+
+std::size_t SerialLine::Read(std::uint8_t* buffer, std::size_t max)
+{
+    if (!m_open)
+        return 0;
+    std::size_t n = m_port.Read(buffer, max);
+    if (n > max)
+        return 0;
+    for (std::size_t i = 0; i < n; ++i)
+        buffer[i] &= 0x7F;
+    return n;
+}
+
+void SerialLine::Purge()
+{
+    if (m_open)
+        m_port.Purge();
+}
+
+void SerialLine::WriteDirect(const std::uint8_t* bytes, std::size_t count)
+{
+    if (m_open)
+        m_port.Write(bytes, count);
+}
+
+void SerialLine::SetBreak(bool on)
+{
+    if (m_open)
+        m_port.SetBreak(on);
+}
+
+void SerialLine::SetRts(bool on)
+{
+    if (m_open)
+        m_port.SetRts(on);
+}
+
+void SerialLine::SetDtr(bool on)
+{
+    if (m_open)
+        m_port.SetDtr(on);
+}
+
+BreakSeen SerialLine::TakeBreakSeen()
+{
+    return m_open ? m_port.TakeBreakSeen() : BreakSeen::No;
+}
+
+} // namespace varnel
