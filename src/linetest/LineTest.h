@@ -1,9 +1,21 @@
 #pragma once
 
+#include <chrono>
+
 namespace varnel {
 
 class SerialLine;
 class View;
+
+// The line-status refresh re-arms itself with this period after each tick.
+constexpr std::chrono::milliseconds kLineStatusPeriod{500};
+// Test extends the window to this many pixels below its start-up height, which
+// brings the line-test row into view.
+constexpr int kLineTestRowHeight = 50;
+
+inline constexpr const char* kOpenPortError = "Open port COM error";
+inline constexpr const char* kPortNotOpened = "Port COM is not opened";
+inline constexpr const char* kBreakUnsupportedTip = "This port cannot report breaks on RxD";
 
 // Line test mode: break on TxD, RTS/DTR by hand, and the RxD break indicator.
 // The flags m_testMode and m_breakOn live in SerialLine, whose open reads them.
@@ -23,6 +35,9 @@ public:
 
 private:
     void ResetIndicators();
+    void ShowTxd(bool breakHeld);
+    void ShowRxd(bool breakSeen);
+    void SayBreakUnsupported(bool unsupported);
 
     SerialLine& m_serial;
     View& m_view;
