@@ -92,7 +92,10 @@ void ReadoutEngine::OnReceiveTick()
     if (!m_serial.IsOpen())
         return;
 
-    if (m_state != READ_IDLE && m_clock.TickCount() > m_deadline) {
+    // Compared modulo 2^32, so the tick count's wrap after 49.7 days neither
+    // ends a readout at once nor keeps it waiting for weeks.
+    const auto late = static_cast<std::int32_t>(m_clock.TickCount() - m_deadline);
+    if (m_state != READ_IDLE && late > 0) {
         m_rows.AddRow(" -- Tout -- ", false);
         m_rxCount = 0;
         BackToIdle(ReadoutEnd::TimeOut);
@@ -107,8 +110,6 @@ void ReadoutEngine::OnReceiveTick()
         for (std::size_t i = 0; i < n; ++i)
             if (!ProcessByte(m_readBuf[i]))
                 return;
-        if (!m_serial.IsOpen())
-            return;
     }
 }
 
