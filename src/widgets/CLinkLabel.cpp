@@ -258,6 +258,9 @@ void CLinkLabel::OnLabelColour(QPainter& painter)
         if (!m_underlineFont) {
             QFont underlined = font();
             underlined.setUnderline(true);
+            // Pin every attribute: the painter would otherwise fill the inherited
+            // ones from whatever font the label has when it paints.
+            underlined.setResolveMask(QFont::AllPropertiesResolved);
             m_underlineFont = underlined;
         }
         painter.setFont(*m_underlineFont);
