@@ -1,0 +1,270 @@
+// The QSerialPort backend against a pseudo-terminal whose master side plays the
+// far end of the line.
+#include "serial/QtSerialPortBackend.h"
+
+#include "TempDir.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace varnel {
+namespace {
+
+using namespace std::chrono_literals;
+using Steady = std::chrono::steady_clock;
+
+constexpr auto kPatience = 3s;
+constexpr auto kPollStep = 1ms;
+
+LineSettings Iec7E1(std::int32_t rate = 300)
+{
+    LineSettings s;
+    s.baudRate = rate;
+    s.byteSize = 7;
+    s.parity = Parity::Even;
+    return s;
+}
+
+std::chrono::duration<double> ProcessCpuTime()
+{
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    const auto us = [](const timeval& t) { return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec); };
+    return us(u.ru_utime) + us(u.ru_stime);
+}
+
+class QtSerialPortBackendTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!QCoreApplication::instance())
+            m_app = std::make_unique<QCoreApplication>(m_argc, m_argv);
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(m_master, 0);
+        ASSERT_EQ(::grantpt(m_master), 0);
+        ASSERT_EQ(::unlockpt(m_master), 0);
+        m_slave = ::ptsname(m_master);
+        // Opened before the backend so TIOCEXCL cannot keep it out: lets the
+        // test look at the driver's input queue and lock the device.
+        m_slaveFd = ::open(m_slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(m_slaveFd, 0);
+    }
+    void TearDown() override
+    {
+        m_port.Close();
+        CloseFarEnd();
+        if (m_slaveFd >= 0)
+            ::close(m_slaveFd);
+    }
+
+    void CloseFarEnd()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+    void FarWrites(const std::string& bytes) { ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+
+    std::string FarReads(std::size_t count)
+    {
+        std::string got;
+        const auto deadline = Steady::now() + kPatience;
+        while (got.size() < count && Steady::now() < deadline) {
+            pollfd p{m_master, POLLIN, 0};
+            if (::poll(&p, 1, 10) > 0) {
+                char buf[256];
+                const ssize_t n = ::read(m_master, buf, sizeof buf);
+                if (n > 0)
+                    got.append(buf, static_cast<std::size_t>(n));
+            }
+        }
+        return got;
+    }
+
+    // Reads in chunks of `chunk` until `count` bytes came or patience ran out.
+    std::string ReadUntil(std::size_t count, std::size_t chunk = 100)
+    {
+        std::string got;
+        const auto deadline = Steady::now() + kPatience;
+        while (got.size() < count && Steady::now() < deadline) {
+            std::uint8_t buf[256];
+            const std::size_t n = m_port.Read(buf, std::min(chunk, sizeof buf));
+            EXPECT_LE(n, chunk);
+            got.append(reinterpret_cast<const char*>(buf), n);
+            if (n == 0)
+                std::this_thread::sleep_for(kPollStep);
+        }
+        return got;
+    }
+
+    int PendingInDriver() const
+    {
+        int n = -1;
+        ::ioctl(m_slaveFd, FIONREAD, &n);
+        return n;
+    }
+
+    std::chrono::duration<double> CpuOverEventLoop(std::chrono::milliseconds span)
+    {
+        const auto before = ProcessCpuTime();
+        QTimer::singleShot(span, QCoreApplication::instance(), &QCoreApplication::quit);
+        QCoreApplication::exec();
+        return ProcessCpuTime() - before;
+    }
+
+    int m_argc = 1;
+    char m_arg0[8] = "test";
+    char* m_argv[2] = {m_arg0, nullptr};
+    std::unique_ptr<QCoreApplication> m_app;
+    int m_master = -1;
+    int m_slaveFd = -1;
+    std::string m_slave;
+    QtSerialPortBackend m_port;
+};
+
+TEST_F(QtSerialPortBackendTest, CarriesBytesBothWaysOnALineThatStays8N1)
+{
+    ASSERT_TRUE(m_port.Open(m_slave, Iec7E1(), false)) << m_port.LastError();
+    std::uint8_t buf[100];
+    EXPECT_EQ(m_port.Read(buf, sizeof buf), 0u) << "nothing has arrived yet";
+
+    const std::string signOn = "/?!\r\n";
+    EXPECT_EQ(m_port.Write(reinterpret_cast<const std::uint8_t*>(signOn.data()), signOn.size()), signOn.size());
+    EXPECT_EQ(FarReads(signOn.size()), signOn);
+
+    // More than one chunk: nothing is lost between reads, order is kept.
+    std::string block;
+    for (int i = 0; i < 250; ++i)
+        block += static_cast<char>('0' + i % 64);
+    FarWrites(block);
+    EXPECT_EQ(ReadUntil(block.size(), 100), block);
+}
+
+TEST_F(QtSerialPortBackendTest, ApplyChangesTheRateOfTheOpenPort)
+{
+    ASSERT_TRUE(m_port.Open(m_slave, Iec7E1(300), false));
+    EXPECT_TRUE(m_port.Apply(Iec7E1(9600)));
+    FarWrites("ACK");
+    EXPECT_EQ(ReadUntil(3), "ACK");
+}
+
+TEST_F(QtSerialPortBackendTest, PurgeDiscardsWhatWaitsInTheBufferAndTheDriver)
+{
+    ASSERT_TRUE(m_port.Open(m_slave, Iec7E1(), false));
+    FarWrites("xy");
+    ASSERT_EQ(ReadUntil(1, 1), "x"); // "y" now waits in QSerialPort's buffer
+    FarWrites("stale");
+    const auto deadline = Steady::now() + kPatience;
+    while (PendingInDriver() < 5 && Steady::now() < deadline)
+        std::this_thread::sleep_for(kPollStep);
+    ASSERT_EQ(PendingInDriver(), 5);
+
+    EXPECT_TRUE(m_port.Purge());
+    EXPECT_EQ(PendingInDriver(), 0);
+    FarWrites("fresh");
+    EXPECT_EQ(ReadUntil(5), "fresh");
+}
+
+TEST_F(QtSerialPortBackendTest, SecondOpenFailsWithAReasonUntilTheFirstCloses)
+{
+    ASSERT_TRUE(m_port.Open(m_slave, Iec7E1(), false));
+    test::TempDir dir;
+    const std::string link = dir.File("probe");
+    std::filesystem::create_symlink(m_slave, link);
+
+    for (const std::string& name : {m_slave, link}) {
+        QtSerialPortBackend second;
+        EXPECT_FALSE(second.Open(name, Iec7E1(), false)) << name;
+        EXPECT_FALSE(second.LastError().empty());
+    }
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        QtSerialPortBackend other;
+        ::_exit(other.Open(m_slave, Iec7E1(), false) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "another process opened it too";
+
+    m_port.Close();
+    QtSerialPortBackend later;
+    EXPECT_TRUE(later.Open(link, Iec7E1(), false)) << later.LastError();
+    EXPECT_EQ(later.Device(), m_slave);
+}
+
+TEST_F(QtSerialPortBackendTest, DeviceLockedByAnotherProgramIsRefused)
+{
+    ASSERT_EQ(::flock(m_slaveFd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(m_port.Open(m_slave, Iec7E1(), false));
+    EXPECT_EQ(m_port.LastError(), "Device is in use by another program");
+
+    ASSERT_EQ(::flock(m_slaveFd, LOCK_UN), 0);
+    EXPECT_TRUE(m_port.Open(m_slave, Iec7E1(), false)) << "the failed attempt left a lock behind: " << m_port.LastError();
+}
+
+TEST_F(QtSerialPortBackendTest, MissingDeviceFailsWithTheSystemsReason)
+{
+    EXPECT_FALSE(m_port.Open("/dev/varnel-no-such-device", Iec7E1(), false));
+    EXPECT_NE(m_port.LastError().find("No such file or directory"), std::string::npos) << m_port.LastError();
+    std::uint8_t b = 0;
+    EXPECT_EQ(m_port.Read(&b, 1), 0u);
+    EXPECT_EQ(m_port.Write(&b, 1), 0u);
+}
+
+TEST_F(QtSerialPortBackendTest, BreakDetectionIsUnsupportedOnAPseudoTerminal)
+{
+    ASSERT_TRUE(m_port.Open(m_slave, Iec7E1(), false));
+    EXPECT_EQ(m_port.TakeBreakSeen(), BreakSeen::Unsupported);
+}
+
+// Whoever notices first: our own read, or Qt's notifier in the event loop.
+class VanishedDeviceTest : public QtSerialPortBackendTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(VanishedDeviceTest, PortGoesSilentWithoutSpinning)
+{
+    const bool noticedByEventLoop = GetParam();
+    ASSERT_TRUE(m_port.Open(m_slave, Iec7E1(), false));
+    CloseFarEnd();
+
+    if (noticedByEventLoop) {
+        CpuOverEventLoop(100ms);
+        EXPECT_FALSE(m_port.HoldsDevice());
+    }
+    std::uint8_t buf[100];
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(m_port.Read(buf, sizeof buf), 0u);
+    EXPECT_FALSE(m_port.HoldsDevice());
+    EXPECT_EQ(m_port.LastError().rfind("Device lost: ", 0), 0u) << m_port.LastError();
+    EXPECT_EQ(m_port.Write(buf, 5), 0u);
+    EXPECT_FALSE(m_port.Purge());
+
+    // A spinning notifier would burn about the whole second.
+    EXPECT_LT(CpuOverEventLoop(1000ms).count(), 0.5);
+    m_port.Close();
+    EXPECT_EQ(m_port.Read(buf, sizeof buf), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backend, VanishedDeviceTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "NoticedByEventLoop" : "NoticedByRead"; });
+
+} // namespace
+} // namespace varnel
