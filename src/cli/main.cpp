@@ -1,0 +1,79 @@
+// varnel-read: one readout on the command line, with the window's engine,
+// rows and trace log.
+
+#include "CliOptions.h"
+#include "CliView.h"
+
+#include "core/Clock.h"
+#include "core/ControlIds.h"
+#include "readout/ReadoutCore.h"
+#include "serial/PortNames.h"
+#include "serial/QtSerialPortBackend.h"
+#include "settings/Settings.h"
+
+#include <QCoreApplication>
+
+#include <iostream>
+
+namespace {
+
+constexpr int kExitBlockCheck = 0;
+constexpr int kExitOpenFailed = 1;
+constexpr int kExitTimeOut = 2;
+constexpr int kExitUsage = 64;
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace varnel;
+
+    std::string error;
+    const auto options = cli::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::cerr << "varnel-read: " << error << '\n' << cli::Usage();
+        return kExitUsage;
+    }
+    if (options->help) {
+        std::cout << cli::Usage();
+        return 0;
+    }
+
+    QCoreApplication app(argc, argv);
+
+    PortNames names;
+    LoadPortMappings(names);
+    QtSerialPortBackend port;
+    SystemClock clock;
+    cli::CliView view(*options, std::cout, std::cerr);
+    ReadoutCore core(port, clock, view, names);
+    view.SetSerial(&core.serial);
+
+    if (options->port.empty())
+        core.serial.m_portIndex = LoadSettings().portIndex;
+    else if (const auto com = PortNames::ParseComName(options->port))
+        core.serial.m_portIndex = *com - 1;
+    else
+        core.serial.SetDeviceOverride(options->port);
+
+    int exitCode = kExitTimeOut;
+    view.onTimer = [&](int id) {
+        if (id != TIMER_RECEIVE)
+            return;
+        core.engine.OnReceiveTick();
+        // The whole tick is processed first, so a break or password message that
+        // came with the block check byte is still shown (and a break answered).
+        if (core.engine.State() == READ_IDLE) {
+            exitCode = core.engine.LastEnd() == ReadoutEnd::BlockCheck ? kExitBlockCheck : kExitTimeOut;
+            view.StopTimer(TIMER_RECEIVE);
+            QCoreApplication::exit(0);
+        }
+    };
+
+    core.engine.StartReadout();
+    if (view.OpenFailed())
+        return kExitOpenFailed;
+    app.exec();
+    view.Finish();
+    return exitCode;
+}
