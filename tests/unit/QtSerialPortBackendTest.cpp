@@ -157,6 +157,18 @@ TEST_F(QtSerialPortBackendTest, CarriesBytesBothWaysOnALineThatStays8N1)
     EXPECT_EQ(ReadUntil(block.size(), 100), block);
 }
 
+TEST_F(QtSerialPortBackendTest, WriteToAStalledLineReturnsWithWhatTheDriverTook)
+{
+    ASSERT_TRUE(m_port.Open(m_slave, Iec7E1(), false));
+    // The far end reads nothing, so the pseudo-terminal's queue fills up.
+    const std::string flood(1 << 20, 'x');
+    const auto start = Steady::now();
+    const std::size_t taken = m_port.Write(reinterpret_cast<const std::uint8_t*>(flood.data()), flood.size());
+    EXPECT_LT(Steady::now() - start, kPatience);
+    EXPECT_GT(taken, 0u);
+    EXPECT_LT(taken, flood.size());
+}
+
 TEST_F(QtSerialPortBackendTest, ApplyChangesTheRateOfTheOpenPort)
 {
     ASSERT_TRUE(m_port.Open(m_slave, Iec7E1(300), false));
