@@ -6,6 +6,9 @@
 #include <chrono>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <sys/file.h>
@@ -69,13 +72,13 @@ QSerialPort::FlowControl FlowOf(const LineSettings& s)
 // The lock file QSerialPort takes lives in a directory that depends on who is
 // allowed to write where, and root ignores TIOCEXCL: a lock on the device
 // itself keeps two instances (and other flock-aware programs) apart.
-bool LockDevice(qintptr handle)
+bool LockDevice(const QSerialPort& port)
 {
 #ifdef _WIN32
-    (void)handle; // share mode 0 already makes the open exclusive
+    (void)port; // share mode 0 already makes the open exclusive
     return true;
 #else
-    return ::flock(static_cast<int>(handle), LOCK_EX | LOCK_NB) == 0;
+    return ::flock(static_cast<int>(port.handle()), LOCK_EX | LOCK_NB) == 0;
 #endif
 }
 
@@ -120,7 +123,7 @@ bool QtSerialPortBackend::Open(const std::string& device, const LineSettings& se
         m_port.clearError();
         return false;
     }
-    if (!LockDevice(m_port.handle())) {
+    if (!LockDevice(m_port)) {
         CloseDevice();
         m_lastError = "Device is in use by another program";
         return false;
@@ -155,11 +158,9 @@ bool QtSerialPortBackend::Apply(const LineSettings& settings)
     if (!m_port.isOpen())
         return false;
     // Only the rate: re-writing the character format fails on a pseudo-terminal.
-    const bool ok = m_port.setBaudRate(settings.baudRate);
-    if (!ok)
-        m_lastError = ToStd(m_port.errorString());
-    m_port.clearError();
-    ApplyLineLevels(settings);
+    const bool ok = Settle(m_port.setBaudRate(settings.baudRate));
+    if (m_port.isOpen())
+        ApplyLineLevels(settings);
     return ok;
 }
 
@@ -169,6 +170,8 @@ void QtSerialPortBackend::ApplyLineLevels(const LineSettings& settings)
     // itself still works, so a refusal is not a failure of the port.
     if (settings.rtsControl != LineControl::Handshake)
         m_port.setRequestToSend(settings.rtsControl == LineControl::Enable);
+    if (!m_port.isOpen())
+        return;
     m_port.setDataTerminalReady(settings.dtrControl != LineControl::Disable);
     if (m_port.isOpen())
         m_port.clearError();
@@ -220,43 +223,33 @@ bool QtSerialPortBackend::Purge()
     if (!m_port.isOpen())
         return false;
     // Also flushes the driver's queues (tcflush / PurgeComm).
-    const bool ok = m_port.clear(QSerialPort::AllDirections);
+    return Settle(m_port.clear(QSerialPort::AllDirections));
+}
+
+bool QtSerialPortBackend::Settle(bool ok)
+{
+    // A call that found the device gone has released it and said why.
+    if (!m_port.isOpen())
+        return false;
     if (!ok)
         m_lastError = ToStd(m_port.errorString());
     m_port.clearError();
     return ok;
 }
 
-namespace {
-
-template <typename Setter>
-bool ModemCall(QSerialPort& port, std::string& lastError, Setter set)
-{
-    if (!port.isOpen())
-        return false;
-    const bool ok = set();
-    if (!ok)
-        lastError = ToStd(port.errorString());
-    if (port.isOpen())
-        port.clearError();
-    return ok;
-}
-
-} // namespace
-
 bool QtSerialPortBackend::SetBreak(bool on)
 {
-    return ModemCall(m_port, m_lastError, [&] { return m_port.setBreakEnabled(on); });
+    return m_port.isOpen() && Settle(m_port.setBreakEnabled(on));
 }
 
 bool QtSerialPortBackend::SetRts(bool on)
 {
-    return ModemCall(m_port, m_lastError, [&] { return m_port.setRequestToSend(on); });
+    return m_port.isOpen() && Settle(m_port.setRequestToSend(on));
 }
 
 bool QtSerialPortBackend::SetDtr(bool on)
 {
-    return ModemCall(m_port, m_lastError, [&] { return m_port.setDataTerminalReady(on); });
+    return m_port.isOpen() && Settle(m_port.setDataTerminalReady(on));
 }
 
 BreakSeen QtSerialPortBackend::TakeBreakSeen()

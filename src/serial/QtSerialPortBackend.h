@@ -42,9 +42,10 @@ public:
 
 private:
     void OnError(QSerialPort::SerialPortError error);
-    // Releases the device when `error` means it is gone; clears harmless errors.
-    void CheckError();
     void ApplyLineLevels(const LineSettings& settings);
+    // Records the reason of a failed call and clears QSerialPort's error so it
+    // does not stick; false also when the call found the device gone.
+    bool Settle(bool ok);
     void Release();
     void CloseDevice();
 
