@@ -1,0 +1,67 @@
+#pragma once
+
+#include "MeterProtocol.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace varnel::sim {
+
+// The simulated meter on a pseudo-terminal, served on a thread of its own.
+// The reader opens DevicePath() (or the link); the meter answers each request.
+class PtyMeter {
+public:
+    explicit PtyMeter(MeterConfig config, std::string linkPath = {});
+    ~PtyMeter();
+    PtyMeter(const PtyMeter&) = delete;
+    PtyMeter& operator=(const PtyMeter&) = delete;
+
+    enum class StartResult { Ok, DeviceFailed, LinkFailed };
+    // Creates the device (and the link) and starts serving; `error` tells
+    // what failed.
+    StartResult Start(std::string& error);
+    // Stops serving, closes the device and removes the link. Idempotent.
+    void Stop();
+
+    // The slave device; a hang-up fault replaces it with a new one.
+    std::string DevicePath() const;
+    std::vector<ReadoutReport> Reports() const;
+    // Waits until `count` readouts have ended; false on time-out.
+    bool WaitForReports(std::size_t count, std::chrono::milliseconds timeout) const;
+
+    // Called on the meter's thread; set them before Start.
+    std::function<void(const ReadoutReport&)> onReport;
+    std::function<void(const std::string& device)> onNewDevice;
+
+    // The rate the reader has set on its end, read through the master.
+    static int LineBaud(int masterFd);
+
+private:
+    bool OpenDevice(std::string& error);
+    void CloseDevice();
+    bool UpdateLink(std::string& error);
+    void Run();
+    void WritePending(std::string& pending);
+    void DeliverReports();
+
+    MeterProtocol m_protocol;
+    std::string m_linkPath;
+    int m_master = -1;
+    int m_slave = -1;  // held open so the master never sees a hang-up between readers
+    int m_wake[2] = {-1, -1};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    std::string m_device;
+    std::vector<ReadoutReport> m_reports;
+};
+
+} // namespace varnel::sim
