@@ -13,6 +13,7 @@
 #else
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 #ifdef __linux__
 #include <linux/serial.h>
@@ -82,6 +83,20 @@ bool LockDevice(const QSerialPort& port)
 #endif
 }
 
+const char* const kInUse = "Device is in use by another program";
+
+// Qt reports a device locked by someone else as a permission error, which
+// sends users off to change permissions they already have.
+bool InUseByOther(QSerialPort::SerialPortError error, const QString& path)
+{
+#ifdef _WIN32
+    (void)path;
+    return false;
+#else
+    return error == QSerialPort::PermissionError && ::access(path.toLocal8Bit().constData(), R_OK | W_OK) == 0;
+#endif
+}
+
 } // namespace
 
 QtSerialPortBackend::QtSerialPortBackend()
@@ -119,13 +134,13 @@ bool QtSerialPortBackend::Open(const std::string& device, const LineSettings& se
     m_port.setFlowControl(FlowOf(settings));
 
     if (!m_port.open(QIODevice::ReadWrite)) {
-        m_lastError = ToStd(m_port.errorString());
+        m_lastError = InUseByOther(m_port.error(), path) ? kInUse : ToStd(m_port.errorString());
         m_port.clearError();
         return false;
     }
     if (!LockDevice(m_port)) {
         CloseDevice();
-        m_lastError = "Device is in use by another program";
+        m_lastError = kInUse;
         return false;
     }
     ApplyLineLevels(settings);
