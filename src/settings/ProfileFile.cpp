@@ -19,7 +19,7 @@ namespace {
 
 // A settings file is a few hundred bytes; anything far larger is not ours to load
 // into memory, and then not ours to overwrite either.
-constexpr std::uintmax_t kMaxFileSize = 16u * 1024u * 1024u;
+constexpr std::uintmax_t kMaxFileSize = 1024u * 1024u;
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
@@ -116,52 +116,62 @@ void Classify(std::string_view text, Line& line)
     line.valueBegin = contentOffset + equals + 1 + (afterEquals.size() - TrimLeft(afterEquals).size());
 }
 
-std::vector<Line> SplitLines(std::string_view text)
+// Reads the line at pos and moves pos to the next; false at the end of the text.
+// Lines are read one at a time: a file of a million empty lines costs no memory.
+bool NextLine(std::string_view text, std::size_t& pos, Line& line)
 {
-    std::vector<Line> lines;
-    std::size_t pos = text.substr(0, kUtf8Bom.size()) == kUtf8Bom ? kUtf8Bom.size() : 0;
-    while (pos < text.size()) {
-        Line line;
-        line.begin = pos;
-        const auto newline = text.find('\n', pos);
-        if (newline == std::string_view::npos) {
-            line.end = line.next = text.size();
-        } else {
-            line.next = newline + 1;
-            line.end = (newline > pos && text[newline - 1] == '\r') ? newline - 1 : newline;
-        }
-        Classify(text, line);
-        lines.push_back(line);
-        pos = line.next;
+    if (pos == 0 && text.substr(0, kUtf8Bom.size()) == kUtf8Bom)
+        pos = kUtf8Bom.size();
+    if (pos >= text.size())
+        return false;
+    line = Line{};
+    line.begin = pos;
+    const auto newline = text.find('\n', pos);
+    if (newline == std::string_view::npos) {
+        line.end = line.next = text.size();
+    } else {
+        line.next = newline + 1;
+        line.end = (newline > pos && text[newline - 1] == '\r') ? newline - 1 : newline;
     }
-    return lines;
+    Classify(text, line);
+    pos = line.next;
+    return true;
 }
 
-// Lines [first, last) of the first section called `name`; first is its header.
+// The body of the first section called `name`, in bytes.
 struct SectionSpan {
-    std::size_t first = 0;
-    std::size_t last = 0;
+    std::size_t bodyBegin = 0; // after the header line
+    std::size_t end = 0;       // at the next header, or the end of the text
+    std::size_t insertAt = 0;  // after the last line of the section that is not blank
 };
 
-std::optional<SectionSpan> FindSection(const std::vector<Line>& lines, std::string_view name)
+std::optional<SectionSpan> FindSection(std::string_view text, std::string_view name)
 {
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind != LineKind::Section || !EqualNoCase(lines[i].name, name))
-            continue;
-        std::size_t last = i + 1;
-        while (last < lines.size() && lines[last].kind != LineKind::Section)
-            ++last;
-        return SectionSpan{i, last};
+    std::optional<SectionSpan> span;
+    std::size_t pos = 0;
+    Line line;
+    while (NextLine(text, pos, line)) {
+        if (!span) {
+            if (line.kind == LineKind::Section && EqualNoCase(line.name, name))
+                span = SectionSpan{line.next, text.size(), line.next};
+        } else if (line.kind == LineKind::Section) {
+            span->end = line.begin;
+            break;
+        } else if (line.kind != LineKind::Blank) {
+            span->insertAt = line.next;
+        }
     }
-    return std::nullopt;
+    return span;
 }
 
-const Line* FindKey(const std::vector<Line>& lines, SectionSpan span, std::string_view key)
+std::optional<Line> FindKey(std::string_view text, const SectionSpan& span, std::string_view key)
 {
-    for (std::size_t i = span.first + 1; i < span.last; ++i)
-        if (lines[i].kind == LineKind::Key && EqualNoCase(lines[i].name, key))
-            return &lines[i];
-    return nullptr;
+    std::size_t pos = span.bodyBegin;
+    Line line;
+    while (pos < span.end && NextLine(text, pos, line))
+        if (line.kind == LineKind::Key && EqualNoCase(line.name, key))
+            return line;
+    return std::nullopt;
 }
 
 std::optional<std::string_view> FindValue(std::string_view text, std::string_view section, std::string_view key)
@@ -170,12 +180,9 @@ std::optional<std::string_view> FindValue(std::string_view text, std::string_vie
     key = Trim(key);
     if (section.empty() || key.empty())
         return std::nullopt;
-    const auto lines = SplitLines(text);
-    const auto span = FindSection(lines, section);
-    if (!span)
-        return std::nullopt;
-    const Line* line = FindKey(lines, *span, key);
-    if (line == nullptr)
+    const auto span = FindSection(text, section);
+    const auto line = span ? FindKey(text, *span, key) : std::nullopt;
+    if (!line)
         return std::nullopt;
     return ValueText(line->value);
 }
@@ -298,13 +305,13 @@ std::vector<ProfileFile::Entry> ProfileFile::Entries(std::string_view section) c
 {
     std::vector<Entry> entries;
     section = Trim(section);
-    const auto lines = SplitLines(m_text);
-    const auto span = FindSection(lines, section);
-    if (section.empty() || !span)
+    const auto span = section.empty() ? std::nullopt : FindSection(m_text, section);
+    if (!span)
         return entries;
     std::set<std::string> seen;
-    for (std::size_t i = span->first + 1; i < span->last; ++i) {
-        const Line& line = lines[i];
+    std::size_t pos = span->bodyBegin;
+    Line line;
+    while (pos < span->end && NextLine(m_text, pos, line)) {
         if (line.kind != LineKind::Key || line.name.empty())
             continue;
         std::string folded(line.name);
@@ -328,22 +335,18 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key, st
         return false;
 
     const std::string keyLine = std::string(key) + '=' + std::string(value);
-    const auto lines = SplitLines(m_text);
-    const auto span = FindSection(lines, section);
+    const auto span = FindSection(m_text, section);
+    const auto line = span ? FindKey(m_text, *span, key) : std::nullopt;
     if (!span) {
         InsertLine(m_text, m_text.size(), "[" + std::string(section) + "]");
         InsertLine(m_text, m_text.size(), keyLine);
-    } else if (const Line* line = FindKey(lines, *span, key)) {
+    } else if (line) {
         const std::size_t length = line->end - line->valueBegin;
         if (m_text.compare(line->valueBegin, length, value) == 0)
             return true;
         m_text.replace(line->valueBegin, length, value);
     } else {
-        std::size_t lastUsed = span->first;
-        for (std::size_t i = span->first + 1; i < span->last; ++i)
-            if (lines[i].kind != LineKind::Blank)
-                lastUsed = i;
-        InsertLine(m_text, lines[lastUsed].next, keyLine);
+        InsertLine(m_text, span->insertAt, keyLine);
     }
     m_dirty = true;
     return true;

@@ -17,7 +17,8 @@ namespace varnel {
 // - a value enclosed in a matching pair of quotes is read without them;
 // - a write replaces the value in place or appends the key at the end of its section
 //   (the section at the end of the file); every other byte stays as it was.
-// The file is read once, at construction; writes collect in memory until Flush.
+// The file is read once, at construction; writes collect in memory until Flush. What
+// is no regular file, or over 1 MiB, reads as empty and is never written.
 class ProfileFile {
 public:
     using Entry = std::pair<std::string, std::string>;

@@ -22,6 +22,11 @@ struct Settings {
     int posY = kDefaultPosY;
     int posDX = 300;         // "PosDX", "PosDY": the outer size at the last exit
     int posDY = 300;
+
+    bool operator==(const Settings& o) const
+    {
+        return portIndex == o.portIndex && posX == o.posX && posY == o.posY && posDX == o.posDX && posDY == o.posDY;
+    }
 };
 
 // A rectangle in screen pixels: the window's outer (restored) rectangle or a screen's
