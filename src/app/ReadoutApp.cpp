@@ -1,33 +1,11 @@
 #include "ReadoutApp.h"
 
 #include "ReadoutDlg.h"
+#include "StartSettings.h"
 #include "core/Clock.h"
-#include "serial/PortNames.h"
 #include "serial/QtSerialPortBackend.h"
 
 namespace varnel {
-
-namespace {
-
-// The one place the window's settings come from and go back to. Until the
-// settings file is read here, every run starts as a first run.
-struct StartSettings {
-    WindowSettings window;
-    PortNames names;
-};
-
-StartSettings LoadStartSettings()
-{
-    return {};
-}
-
-void SaveWindowSettings(int portIndex, const QRect& restoredRect)
-{
-    (void)portIndex;
-    (void)restoredRect;
-}
-
-} // namespace
 
 CReadoutApp::CReadoutApp(int& argc, char** argv) : m_app(argc, argv) {}
 
@@ -37,7 +15,9 @@ int CReadoutApp::InitInstance()
     QtSerialPortBackend port;
     SystemClock clock;
     CReadoutDlg dlg(port, clock, settings.names, settings.window);
-    dlg.SetDestroyHandler(SaveWindowSettings);
+    dlg.SetDestroyHandler([](int portIndex, const QRect& restoredRect) {
+        SaveWindowSettings(portIndex, restoredRect);
+    });
     // Whatever the window's result, the program ends with it.
     dlg.exec();
     return 0;

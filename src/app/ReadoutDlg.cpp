@@ -12,10 +12,12 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 
 #include <algorithm>
@@ -207,8 +209,15 @@ void CReadoutDlg::PlaceWindow()
     const int rowTop = Control(IDC_BREAK)->geometry().y();
     const int clientHeight = std::min(m_posDY - kFrameAllowanceY, rowTop - 1);
     setFixedSize(m_posDX - kFrameAllowanceX, clientHeight);
-    // The saved place is taken as it is, on a screen or not.
-    move(m_posX, m_posY);
+    // The saved place is taken as it is, also partly off screen; a place on no
+    // screen at all (a monitor since unplugged) would leave the window out of reach.
+    std::vector<ScreenRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect a = screen->availableGeometry();
+        areas.push_back({a.x(), a.y(), a.width(), a.height()});
+    }
+    const ScreenPoint at = StartPosition({m_posX, m_posY}, m_posDX, m_posDY, areas);
+    move(at.x, at.y);
 }
 
 void CReadoutDlg::SetUpLink()

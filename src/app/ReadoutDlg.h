@@ -4,6 +4,7 @@
 #include "WidgetView.h"
 #include "linetest/LineTest.h"
 #include "readout/ReadoutCore.h"
+#include "settings/Settings.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -27,13 +28,7 @@ inline constexpr const char* kMakerUrl = "https://varnel.example.org/";
 
 // What the window starts from: the saved port index and the window's saved
 // outer rectangle (the size is recomputed from the layout, whatever was saved).
-struct WindowSettings {
-    int portIndex = 0;
-    int posX = 100;
-    int posY = 100;
-    int posDX = 300;
-    int posDY = 300;
-};
+using WindowSettings = Settings;
 
 // The main window: every control of the dialog template, the routing of every
 // command and timer to the component that handles it, and the View on top.
