@@ -269,8 +269,9 @@ bool QtSerialPortBackend::SetDtr(bool on)
 
 BreakSeen QtSerialPortBackend::TakeBreakSeen()
 {
+    // A device that vanished is a failed query, not a port unable to report.
     if (!m_port.isOpen())
-        return BreakSeen::Unsupported;
+        return BreakSeen::No;
 #if defined(_WIN32)
     DWORD errors = 0;
     if (!::ClearCommError(reinterpret_cast<HANDLE>(m_port.handle()), &errors, nullptr))
