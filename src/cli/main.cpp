@@ -61,9 +61,12 @@ int main(int argc, char** argv)
         if (id != TIMER_RECEIVE)
             return;
         core.engine.OnReceiveTick();
-        // The whole tick is processed first, so a break or password message that
-        // came with the block check byte is still shown (and a break answered).
-        if (core.engine.State() == READ_IDLE) {
+        // The readout ends with the tick in which it came back to idle (block
+        // check byte or time-out): the rest of that tick is still processed, so a
+        // break or password message that came with the block check byte is shown
+        // (and a break answered), and a block that follows at once does not keep
+        // the program waiting.
+        if (core.engine.LastEnd() != ReadoutEnd::None) {
             exitCode = core.engine.LastEnd() == ReadoutEnd::BlockCheck ? kExitBlockCheck : kExitTimeOut;
             view.StopTimer(TIMER_RECEIVE);
             QCoreApplication::exit(0);

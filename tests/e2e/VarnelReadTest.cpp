@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <algorithm>
 #include <sstream>
 
 namespace varnel::test {
@@ -131,6 +132,22 @@ TEST_F(VarnelReadTest, BreakAfterTheBlockIsAnswered)
                                         " -- Send break message -- ,,"}));
     ASSERT_TRUE(meter->WaitForReports(1, std::chrono::seconds(10)));
     EXPECT_EQ(meter->Reports().at(0).breakReply, "received");
+}
+
+TEST_F(VarnelReadTest, EndsWithTheTickOfTheBlockCheckEvenWhenMoreFollows)
+{
+    // A second block straight after the first one's check byte: the readout is
+    // over, whatever the line does next.
+    sim::MeterConfig config;
+    std::string block = "\x02" "1.8.0(1*kWh)\r\n!\r\n\x03";
+    std::uint8_t bcc = 0;
+    for (std::size_t i = 1; i < block.size(); ++i)
+        bcc ^= static_cast<std::uint8_t>(block[i]);
+    config.raw = block + static_cast<char>(bcc) + "\x02" "0.0.0(more)\r\n";
+    const ReadRun r = Read(config, {"--format", "csv"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_FALSE(r.lines.empty());
+    EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), " -- BCC -- ,,"), r.lines.end());
 }
 
 TEST_F(VarnelReadTest, FastLineIsDrainedWithoutLosingALine)
