@@ -4,7 +4,22 @@
 #include "core/ControlIds.h"
 #include "core/View.h"
 
+#include <limits>
+
 namespace varnel {
+
+namespace {
+
+// IEC 62056-21's character format, 7E1, at the given rate.
+void SetCharacterFormat(LineSettings& s, std::int32_t baudRate)
+{
+    s.baudRate = baudRate;
+    s.byteSize = 7;
+    s.parity = Parity::Even;
+    s.stopBits = StopBits::One;
+}
+
+} // namespace
 
 SerialLine::SerialLine(Port& port, Clock& clock, View& view, const PortNames& names)
     : m_port(port), m_clock(clock), m_view(view), m_names(names)
@@ -22,7 +37,12 @@ int SerialLine::OpenPort()
 {
     ClosePort();
 
-    m_device = m_deviceOverride.empty() ? m_names.DeviceFor(m_portIndex + 1) : m_deviceOverride;
+    // The index comes unchecked from the settings file: no overflow past INT_MAX.
+    const long long number = static_cast<long long>(m_portIndex) + 1;
+    if (!m_deviceOverride.empty())
+        m_device = m_deviceOverride;
+    else
+        m_device = number <= std::numeric_limits<int>::max() ? m_names.DeviceFor(static_cast<int>(number)) : "";
     m_openError.clear();
     if (m_device.empty()) {
         m_openError = "no device is known for " + PortName();
@@ -33,10 +53,7 @@ int SerialLine::OpenPort()
     // A fresh record as a driver reports it, then the character format of the
     // protocol, static RTS/DTR levels from the boxes and no flow control.
     LineSettings s;
-    s.baudRate = m_baudRate;
-    s.byteSize = 7;
-    s.parity = Parity::Even;
-    s.stopBits = StopBits::One;
+    SetCharacterFormat(s, m_baudRate);
     s.rtsControl = LineControl::Disable;
     s.dtrControl = LineControl::Disable;
     if (m_view.IsChecked(IDC_RTS))
@@ -71,10 +88,7 @@ void SerialLine::ApplyPortSettings()
     if (!m_open)
         return;
     LineSettings s = m_reported;
-    s.baudRate = m_baudRate;
-    s.byteSize = 7;
-    s.parity = Parity::Even;
-    s.stopBits = StopBits::One;
+    SetCharacterFormat(s, m_baudRate);
     // An unchecked box leaves its line as it was last written.
     if (m_view.IsChecked(IDC_RTS))
         s.rtsControl = LineControl::Enable;

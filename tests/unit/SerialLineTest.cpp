@@ -64,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(Ranges, PortDeviceTest,
                          ::testing::Values(DeviceCase{0, "/dev/ttyS0"}, DeviceCase{9, "/dev/ttyS9"},
                                            DeviceCase{31, "/dev/ttyS31"}, DeviceCase{32, "/dev/ttyUSB0"},
                                            DeviceCase{64, "/dev/ttyACM0"}, DeviceCase{95, "/dev/ttyACM31"},
-                                           DeviceCase{96, ""}, DeviceCase{255, ""}, DeviceCase{-1, ""}));
+                                           DeviceCase{96, ""}, DeviceCase{255, ""}, DeviceCase{-1, ""},
+                                           DeviceCase{2147483647, ""}));
 
 TEST_F(SerialLineTest, UserMappingWinsOverTheFixedRanges)
 {
