@@ -7,6 +7,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -84,10 +85,13 @@ void ResultLog::OpenLog()
 #else
     // Held with an exclusive lock while open, the nearest a POSIX system has to
     // opening without sharing; a log another instance holds stays closed here.
-    const int fd = ::open(m_logPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    // Non-blocking, and only a regular file: a FIFO of that name must not hang Read.
+    const int fd = ::open(m_logPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
         return;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0
+        || ::ftruncate(fd, 0) != 0) {
         ::close(fd);
         return;
     }

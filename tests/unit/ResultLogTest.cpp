@@ -117,6 +117,13 @@ TEST_F(ResultLogTest, UnwritableLogStaysClosedAndLosesNoRow)
     EXPECT_EQ(view.RowTexts().back(), "still shown");
 }
 
+TEST_F(ResultLogTest, LogNameTakenByAFifoIsRefusedWithoutBlocking)
+{
+    ASSERT_EQ(::mkfifo(dir.File("Log1107.txt").c_str(), 0600), 0);
+    rows.OpenLog(); // would block for ever waiting for a reader
+    EXPECT_FALSE(rows.IsLogOpen());
+}
+
 TEST_F(ResultLogTest, SecondHolderOfTheLogCannotOpenIt)
 {
     rows.OpenLog();
