@@ -144,7 +144,9 @@ bool QtSerialPortBackend::Open(const std::string& device, const LineSettings& se
         return false;
     }
     ApplyLineLevels(settings);
+    // The break count starts at the open, so a break before the first query counts.
     m_lastBreakCount = -1;
+    (void)TakeBreakSeen();
     return true;
 }
 
