@@ -296,18 +296,32 @@ void CLinkLabel::mousePressEvent(QMouseEvent* event)
 {
     if (m_notify && event->button() == Qt::LeftButton) {
         event->accept();
+        m_pressed = true;
         return;
     }
     QLabel::mousePressEvent(event);
+}
+
+// The second press of a double click is no click: one double click opens the
+// address once, not twice.
+void CLinkLabel::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (m_notify && event->button() == Qt::LeftButton) {
+        event->accept();
+        m_pressed = false;
+        return;
+    }
+    QLabel::mouseDoubleClickEvent(event);
 }
 
 void CLinkLabel::mouseReleaseEvent(QMouseEvent* event)
 {
     if (m_notify && event->button() == Qt::LeftButton) {
         event->accept();
-        if (rect().contains(event->position().toPoint())) {
+        const bool clicked = m_pressed && rect().contains(event->position().toPoint());
+        m_pressed = false;
+        if (clicked)
             OnLabelClicked();
-        }
         return;
     }
     QLabel::mouseReleaseEvent(event);

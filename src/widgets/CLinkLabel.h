@@ -86,6 +86,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     // The one tool of the tool tip: the label's area at attach time and its text.
@@ -110,6 +111,8 @@ private:
     ToolTipTool m_toolTip;
     // Clicks count only once the label is attached.
     bool m_notify = false;
+    // A left press began on the label and the release may complete a click.
+    bool m_pressed = false;
     LinkLabelDesktop m_desktop;
 };
 

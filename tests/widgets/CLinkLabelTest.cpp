@@ -3,6 +3,7 @@
 #include <QHelpEvent>
 #include <QImage>
 #include <QToolTip>
+#include <QMouseEvent>
 #include <QtTest>
 
 #include <utility>
@@ -84,6 +85,7 @@ private slots:
     void openTarget_data();
     void openTarget();
     void clickTurnsPurpleOnlyOnSuccess();
+    void doubleClickOpensOnce();
     void fitToText_data();
     void fitToText();
     void attachSettlesTextAndAddress_data();
@@ -230,6 +232,27 @@ void CLinkLabelTest::clickTurnsPurpleOnlyOnSuccess()
     const QImage failed = label.grab().toImage();
     QVERIFY(CountPixels(failed, kLinkBlue) > 0);
     QCOMPARE(CountPixels(failed, kVisitedPurple), 0);
+}
+
+void CLinkLabelTest::doubleClickOpensOnce()
+{
+    FakeDesktop desktop;
+    desktop.openerTakes = true;
+    CLinkLabel label(kShown, &m_window);
+    label.SetDesktop(desktop.Make());
+    label.PreSubclassWindow();
+    label.SetTargetUrl(kAddress);
+    // What a window system delivers for a double click.
+    const QPointF at = label.rect().center();
+    const auto send = [&](QEvent::Type type) {
+        QMouseEvent event(type, at, label.mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&label, &event);
+    };
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                              QEvent::MouseButtonRelease})
+        send(type);
+    QCOMPARE(desktop.opened.size(), 1);
 }
 
 void CLinkLabelTest::fitToText_data()
