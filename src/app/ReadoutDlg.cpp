@@ -120,6 +120,7 @@ QWidget* CReadoutDlg::CreateControl(const ControlTemplate& control)
     switch (control.kind) {
     case ControlKind::PushButton: {
         auto* button = new QPushButton(text, this);
+        button->setAutoDefault(false);
         button->setGeometry(rect);
         if (control.id == IDCANCEL_EXIT)
             connect(button, &QPushButton::clicked, this, &QDialog::reject);
@@ -341,10 +342,15 @@ void CReadoutDlg::OnOK()
 
 void CReadoutDlg::keyPressEvent(QKeyEvent* event)
 {
+    // Enter, on the main keys or the keypad, clicks a focused push button and is
+    // the OK command anywhere else; no button is the dialog's default.
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && event->modifiers() == Qt::NoModifier
-        && !qobject_cast<QPushButton*>(focusWidget())) {
-        OnOK();
+    const auto modifiers = event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    if (enter && modifiers == Qt::NoModifier) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
+            button->click();
+        else
+            OnOK();
         return;
     }
     QDialog::keyPressEvent(event);
@@ -375,11 +381,13 @@ QRect CReadoutDlg::RestoredRect() const
 
 void CReadoutDlg::done(int result)
 {
+    // The place is taken while the window still shows, frame and all.
+    const QRect restored = RestoredRect();
     QDialog::done(result);
-    OnDestroy();
+    OnDestroy(restored);
 }
 
-void CReadoutDlg::OnDestroy()
+void CReadoutDlg::OnDestroy(const QRect& restoredRect)
 {
     if (m_destroyed)
         return;
@@ -387,7 +395,7 @@ void CReadoutDlg::OnDestroy()
     for (int id : {TIMER_RECEIVE, TIMER_LINE_STATUS})
         m_view.StopTimer(id);
     if (m_onDestroy)
-        m_onDestroy(m_core.serial.m_portIndex, RestoredRect());
+        m_onDestroy(m_core.serial.m_portIndex, restoredRect);
 }
 
 } // namespace varnel

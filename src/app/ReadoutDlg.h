@@ -93,7 +93,7 @@ private:
     void FillCombos();
     void DoDataExchange(bool fromControls);
     void SelectPort();
-    void OnDestroy();
+    void OnDestroy(const QRect& restoredRect);
 
     DialogUnits m_units;
     WidgetView m_view;

@@ -462,12 +462,18 @@ void ReadoutDlgTest::keysAndCloseBoxEndTheWindow_data()
     QTest::addColumn<int>("focusId");
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("result");
-    QTest::newRow("Enter on Exit") << int(IDCANCEL_EXIT) << int(Qt::Key_Return) << int(QDialog::Rejected);
-    QTest::newRow("Escape") << int(IDCANCEL_EXIT) << int(Qt::Key_Escape) << int(QDialog::Rejected);
-    QTest::newRow("Enter on the port combo") << int(IDC_PORT) << int(Qt::Key_Return) << int(QDialog::Accepted);
-    QTest::newRow("keypad Enter on RTS") << int(IDC_RTS) << int(Qt::Key_Enter) << int(QDialog::Accepted);
-    QTest::newRow("Escape on the list") << int(IDC_LIST) << int(Qt::Key_Escape) << int(QDialog::Rejected);
-    QTest::newRow("close box") << int(IDCANCEL_EXIT) << 0 << int(QDialog::Rejected);
+    QTest::addColumn<int>("modifiers");
+    const int none = Qt::NoModifier;
+    QTest::newRow("Enter on Exit") << int(IDCANCEL_EXIT) << int(Qt::Key_Return) << int(QDialog::Rejected) << none;
+    QTest::newRow("Escape") << int(IDCANCEL_EXIT) << int(Qt::Key_Escape) << int(QDialog::Rejected) << none;
+    QTest::newRow("Enter on the port combo") << int(IDC_PORT) << int(Qt::Key_Return) << int(QDialog::Accepted)
+                                             << none;
+    QTest::newRow("keypad Enter on RTS") << int(IDC_RTS) << int(Qt::Key_Enter) << int(QDialog::Accepted)
+                                         << int(Qt::KeypadModifier);
+    QTest::newRow("keypad Enter on the port combo")
+        << int(IDC_PORT) << int(Qt::Key_Enter) << int(QDialog::Accepted) << int(Qt::KeypadModifier);
+    QTest::newRow("Escape on the list") << int(IDC_LIST) << int(Qt::Key_Escape) << int(QDialog::Rejected) << none;
+    QTest::newRow("close box") << int(IDCANCEL_EXIT) << 0 << int(QDialog::Rejected) << none;
 }
 
 void ReadoutDlgTest::keysAndCloseBoxEndTheWindow()
@@ -475,6 +481,7 @@ void ReadoutDlgTest::keysAndCloseBoxEndTheWindow()
     QFETCH(int, focusId);
     QFETCH(int, key);
     QFETCH(int, result);
+    QFETCH(int, modifiers);
     Harness h;
     h.dlg.open();
     QVERIFY(QTest::qWaitForWindowExposed(&h.dlg));
@@ -483,8 +490,9 @@ void ReadoutDlgTest::keysAndCloseBoxEndTheWindow()
     if (key == 0)
         h.dlg.close();
     else
-        QTest::keyClick(target, Qt::Key(key));
+        QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     QVERIFY(!h.dlg.isVisible());
+    QVERIFY2(h.port.calls.empty(), "Enter must never start a readout off a push button");
     QCOMPARE(h.dlg.result(), result);
     QCOMPARE(h.destroyCalls, 1);
     QCOMPARE(h.savedPort, std::optional<int>(0));
