@@ -1,14 +1,14 @@
 #include "settings/ProfileFile.h"
 
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -19,34 +19,15 @@ namespace {
 
 class ProfileFileTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "-" + info->name();
-        for (char& c : name)
-            if (c == '/')
-                c = '-';
-        m_dir = fs::temp_directory_path() / ("varnel-" + name + "-" + std::to_string(getpid()));
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-        m_file = m_dir / "Varnel.ini";
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-    }
-
     void Put(const std::string& bytes) const { std::ofstream(m_file, std::ios::binary) << bytes; }
-    std::string Bytes() const
-    {
-        std::ifstream in(m_file, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string Bytes() const { return test::ReadFileBytes(m_file.string()); }
 
-    fs::path m_dir;
-    fs::path m_file;
+    test::TempDir m_dir;
+    fs::path m_file = m_dir.Path() / "Varnel.ini";
 };
+
+template <typename Case>
+std::string CaseName(const testing::TestParamInfo<Case>& info) { return info.param.name; }
 
 // ---- integers read the way GetPrivateProfileInt reads them ----
 
@@ -65,21 +46,13 @@ TEST_P(ProfileIntTest, ReadsValueLikeProfileInt)
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, ProfileIntTest, testing::Values(
-    IntCase{"Plain", "250", 250},
-    IntCase{"Negative", "-12", -12},
-    IntCase{"PlusSign", "+5", 5},
-    IntCase{"NotANumber", "abc", 0},
-    IntCase{"DigitsThenText", "12abc", 12},
-    IntCase{"SignThenBlank", "- 3", 0},
-    IntCase{"HexPrefix", "0x1A", 26},
-    IntCase{"UpperXIsNoPrefix", "0X1A", 0},
-    IntCase{"BinaryPrefix", "0b101", 5},
-    IntCase{"Quoted", "\"40\"", 40},
-    IntCase{"WrapsModulo2To32", "4294967295", -1},
-    IntCase{"EmptyGivesDefault", "", 7},
-    IntCase{"NulGivesDefault", "\0\0 9"s, 7},
-    IntCase{"StopsAtNul", "3\0" "4"s, 3}),
-    [](const auto& info) { return std::string(info.param.name); });
+    IntCase{"Negative", "-12", -12}, IntCase{"PlusSign", "+5", 5}, IntCase{"NotANumber", "abc", 0},
+    IntCase{"DigitsThenText", "12abc", 12}, IntCase{"SignThenBlank", "- 3", 0},
+    IntCase{"HexPrefix", "0x1A", 26}, IntCase{"UpperXIsNoPrefix", "0X1A", 0},
+    IntCase{"BinaryPrefix", "0b101", 5}, IntCase{"Quoted", "\"40\"", 40},
+    IntCase{"WrapsModulo2To32", "4294967295", -1}, IntCase{"EmptyGivesDefault", "", 7},
+    IntCase{"NulGivesDefault", "\0\0 9"s, 7}, IntCase{"StopsAtNul", "3\0" "4"s, 3}),
+    CaseName<IntCase>);
 
 // ---- which line a name finds ----
 
@@ -94,18 +67,8 @@ class ProfileLookupTest : public ProfileFileTest, public testing::WithParamInter
 
 TEST_P(ProfileLookupTest, FindsKeyAsProfileFunctionsDo)
 {
-    Put("; PortCOM=9\r\n"
-        "Outside=1\r\n"
-        "[Other]\r\n"
-        "PortCOM=8\r\n"
-        "[VARNEL] ; ours\r\n"
-        "  portcom   =   3  \r\n"
-        ";PosX=5\r\n"
-        "PosX\r\n"
-        "PosY=1\r\n"
-        "posy=2\r\n"
-        "[Varnel]\r\n"
-        "PosDX=77\r\n");
+    Put("; PortCOM=9\r\nOutside=1\r\n[Other]\r\nPortCOM=8\r\n[VARNEL] ; ours\r\n  portcom   =   3  \r\n"
+        ";PosX=5\r\nPosX\r\nPosY=1\r\nposy=2\r\n[Varnel]\r\nPosDX=77\r\n");
     EXPECT_EQ(ProfileFile(m_file).GetString(GetParam().section, GetParam().key, "default"), GetParam().expected);
 }
 
@@ -118,18 +81,12 @@ INSTANTIATE_TEST_SUITE_P(Names, ProfileLookupTest, testing::Values(
     LookupCase{"SecondSectionOfSameNameUnseen", "Varnel", "PosDX", "default"},
     LookupCase{"KeysBeforeAnySectionInNone", "Varnel", "Outside", "default"},
     LookupCase{"MissingSection", "Ports", "PortCOM", "default"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName<LookupCase>);
 
 TEST_F(ProfileFileTest, CorruptFileGivesDefaultsWhereUnreadableAndReadsTheRest)
 {
-    const std::string corrupt = "\x00\xff\xfe[Var\x00nel]\x01=\x02\n"s
-        + "[Varnel]\n"
-        + "junk" + std::string(200000, 'x') + "\n"
-        + "PosX=250\n"
-        + "PosY=\x00\x00\n"s
-        + "[Ports\n"
-        + "PosDX=640\n"
-        + "\x1a\x1a\x1a";
+    const std::string corrupt = "\x00\xff\xfe[Var\x00nel]\x01=\x02\n[Varnel]\njunk"s + std::string(200000, 'x')
+        + "\nPosX=250\nPosY=\x00\x00\n[Ports\nPosDX=640\n\x1a\x1a\x1a"s;
     Put(corrupt);
     ProfileFile file(m_file);
     EXPECT_EQ(file.GetInt("Varnel", "PosX", 100), 250);
@@ -172,22 +129,17 @@ INSTANTIATE_TEST_SUITE_P(Edits, ProfileWriteTest, testing::Values(
     WriteCase{"ReplacesInPlaceKeepingSpellingAndBlanks",
         "; mine\r\n[other]\r\nPosX=1\r\n\r\n[VARNEL]\r\n  posx = 5  \r\nPosY=6\r\n", "PosX", "-12",
         "; mine\r\n[other]\r\nPosX=1\r\n\r\n[VARNEL]\r\n  posx = -12\r\nPosY=6\r\n"},
-    WriteCase{"AppendsAtEndOfSectionBeforeBlankLines",
-        "[Varnel]\nPortCOM=1\n\n[Ports]\nCOM33=/dev/ttyV0\n", "PosX", "250",
-        "[Varnel]\nPortCOM=1\nPosX=250\n\n[Ports]\nCOM33=/dev/ttyV0\n"},
-    WriteCase{"AppendsSectionAfterLastLineWithoutBreak",
-        "[Ports]\nCOM33=/dev/x", "PortCOM", "2",
+    WriteCase{"AppendsAtEndOfSectionBeforeBlankLines", "[Varnel]\nPortCOM=1\n\n[Ports]\nCOM33=/dev/ttyV0\n",
+        "PosX", "250", "[Varnel]\nPortCOM=1\nPosX=250\n\n[Ports]\nCOM33=/dev/ttyV0\n"},
+    WriteCase{"AppendsSectionAfterLastLineWithoutBreak", "[Ports]\nCOM33=/dev/x", "PortCOM", "2",
         "[Ports]\nCOM33=/dev/x\n[Varnel]\nPortCOM=2\n"},
-    WriteCase{"FollowsTheFilesLineBreaks",
-        "[Ports]\r\nCOM1=/dev/a\r\n", "PortCOM", "2",
+    WriteCase{"FollowsTheFilesLineBreaks", "[Ports]\r\nCOM1=/dev/a\r\n", "PortCOM", "2",
         "[Ports]\r\nCOM1=/dev/a\r\n[Varnel]\r\nPortCOM=2\r\n"},
-    WriteCase{"HeaderWithoutBracketIsNoSection",
-        "[Varnel\nPortCOM=1\n", "PortCOM", "2",
+    WriteCase{"HeaderWithoutBracketIsNoSection", "[Varnel\nPortCOM=1\n", "PortCOM", "2",
         "[Varnel\nPortCOM=1\n[Varnel]\nPortCOM=2\n"},
-    WriteCase{"KeepsByteOrderMark",
-        "\xEF\xBB\xBF[Varnel]\nPortCOM=1\n", "PortCOM", "2",
+    WriteCase{"KeepsByteOrderMark", "\xEF\xBB\xBF[Varnel]\nPortCOM=1\n", "PortCOM", "2",
         "\xEF\xBB\xBF[Varnel]\nPortCOM=2\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName<WriteCase>);
 
 TEST_F(ProfileFileTest, RefusesTextsThatWouldBreakTheLineStructure)
 {
@@ -215,7 +167,7 @@ class ProfileObstacleTest : public ProfileFileTest, public testing::WithParamInt
 
 TEST_P(ProfileObstacleTest, WriteFailsQuietlyAndLeavesWhatIsThere)
 {
-    const fs::path file = GetParam().prepare(m_dir);
+    const fs::path file = GetParam().prepare(m_dir.Path());
     {
         ProfileFile profile(file);
         EXPECT_EQ(profile.GetInt("Varnel", "PortCOM", 4), 4);
@@ -225,8 +177,8 @@ TEST_P(ProfileObstacleTest, WriteFailsQuietlyAndLeavesWhatIsThere)
     EXPECT_EQ(ProfileFile(file).GetInt("Varnel", "PortCOM", 4), 4);
 }
 
+// Root may write anywhere, so these obstacles do not rely on permissions.
 INSTANTIATE_TEST_SUITE_P(Obstacles, ProfileObstacleTest, testing::Values(
-    // Root may write anywhere, so these obstacles do not rely on permissions.
     ObstacleCase{"FolderCannotBeCreated", [](const fs::path& dir) {
         std::ofstream(dir / "plainfile") << "x";
         return dir / "plainfile" / "Varnel" / "Varnel.ini";
@@ -236,16 +188,15 @@ INSTANTIATE_TEST_SUITE_P(Obstacles, ProfileObstacleTest, testing::Values(
         return dir / "Varnel.ini";
     }},
     ObstacleCase{"FileIsAPipe", [](const fs::path& dir) {
-        const fs::path fifo = dir / "Varnel.ini";
-        EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        return fifo;
+        EXPECT_EQ(mkfifo((dir / "Varnel.ini").c_str(), 0600), 0);
+        return dir / "Varnel.ini";
     }},
-    // Far too large for a settings file: not loaded, so not overwritten with a stub.
+    // Too large to be a settings file: not loaded, so not overwritten with a stub.
     ObstacleCase{"FileTooLarge", [](const fs::path& dir) {
         std::ofstream(dir / "Varnel.ini") << "[Varnel]\n" << std::string(2 << 20, ';') << "\n";
         return dir / "Varnel.ini";
     }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName<ObstacleCase>);
 
 } // namespace
 } // namespace varnel
