@@ -3,9 +3,10 @@
 #include "MeterData.h"
 #include "MeterProtocol.h"
 
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <random>
@@ -17,48 +18,33 @@ using namespace std::chrono_literals;
 
 const std::string kRequest = "/?!\r\n";
 const std::string kAck9600 = "\x06" "050\r\n";
-
-struct Sent {
-    SimTime at;
-    char byte;
-};
+const std::string kIdentLine = "/VAR5\\2VARNEL-SIM\r\n";
 
 // A reader on the other end of the line: sends at a time, sets its rate, and
 // collects what the meter sent with the time each byte ended.
-class Line {
-public:
+struct Line {
     explicit Line(MeterConfig config) : meter(std::move(config)) {}
 
     void Send(const std::string& bytes)
     {
         meter.Receive(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), now, baud);
     }
-    void RunFor(SimTime span) { RunUntil(span, nullptr); }
-    // Runs until `stop` holds for what was sent so far, at most `limit`.
-    void RunUntil(SimTime limit, const std::function<bool()>& stop)
+    // Runs until the meter has sent `tail` (never, when empty), at most `limit`.
+    void Run(SimTime limit, const std::string& tail = {})
     {
         const SimTime end = now + limit;
-        while (!(stop && stop())) {
+        while (tail.empty() || text.size() < tail.size() || text.compare(text.size() - tail.size(), tail.size(), tail) != 0) {
             const auto due = meter.NextDue();
             if (!due || *due > end) {
                 now = end;
                 return;
             }
             now = std::max(now, *due);
-            for (const char c : meter.TakeOutput(now, baud))
-                sent.push_back({now, c});
+            for (const char c : meter.TakeOutput(now, baud)) {
+                text += c;
+                at.push_back(now);
+            }
         }
-    }
-    void RunUntilSent(const std::string& tail, SimTime limit = 60s)
-    {
-        RunUntil(limit, [&] { return Text().size() >= tail.size() && Text().compare(Text().size() - tail.size(), tail.size(), tail) == 0; });
-    }
-    std::string Text() const
-    {
-        std::string text;
-        for (const auto& s : sent)
-            text += s.byte;
-        return text;
     }
     ReadoutReport OnlyReport()
     {
@@ -70,20 +56,21 @@ public:
     void SignOn()
     {
         Send(kRequest);
-        RunUntilSent("\r\n");
+        Run(60s, "\r\n");
         Send(kAck9600);
         baud = 9600;
     }
     void ReadModeC()
     {
         SignOn();
-        RunFor(60s);
+        Run(60s);
     }
 
     MeterProtocol meter;
     SimTime now = 1s;
     int baud = 300;
-    std::vector<Sent> sent;
+    std::string text;
+    std::vector<SimTime> at;
 };
 
 MeterConfig Config(std::vector<Fault> faults = {})
@@ -116,31 +103,20 @@ TEST(MeterSimBlock, CheckByteIsTheXorAfterStxUpToEtx)
 {
     Line line(Config());
     line.ReadModeC();
-    const std::string block = BlockOf(line.Text());
+    const std::string block = BlockOf(line.text);
     ASSERT_FALSE(block.empty());
     EXPECT_EQ(block.substr(0, 19), "\x02" "1.8.0(012.5*kWh)\r\n");
     EXPECT_NE(block.find("\r\n!\r\n\x03"), std::string::npos);
     EXPECT_EQ(block.back(), XorAfterStx(block));
 }
 
-TEST(MeterSimBlock, BadBccFaultSendsAWrongCheckByte)
-{
-    Line line(Config({Fault::BadBcc}));
-    line.ReadModeC();
-    const std::string block = BlockOf(line.Text());
-    ASSERT_FALSE(block.empty());
-    EXPECT_NE(block.back(), XorAfterStx(block));
-    EXPECT_EQ(block.back() & 0x80, 0);
-}
-
 struct RateCase {
     const char* name;
     const char* identification;
-    std::string ack;       // empty: the reader sends none
-    int readerBaudAfter;   // the reader's rate from the acknowledgement on
+    std::string ack;      // empty: the reader sends none
+    int readerBaudAfter;  // the reader's rate from the acknowledgement on
     char mode;
-    int offered;
-    int dataBaud;
+    int offered, dataBaud;
     std::size_t anomalies;
 };
 
@@ -153,11 +129,11 @@ TEST_P(MeterSimRates, MeterTakesTheAskedRateAndChecksTheReader)
     config.identification = c.identification;
     Line line(config);
     line.Send(kRequest);
-    line.RunUntilSent("\r\n");
+    line.Run(60s, "\r\n");
     if (!c.ack.empty())
         line.Send(c.ack);
     line.baud = c.readerBaudAfter;
-    line.RunFor(60s);
+    line.Run(60s);
     const ReadoutReport report = line.OnlyReport();
     EXPECT_EQ(report.mode, c.mode);
     EXPECT_EQ(report.offeredBaud, c.offered);
@@ -165,7 +141,7 @@ TEST_P(MeterSimRates, MeterTakesTheAskedRateAndChecksTheReader)
     EXPECT_EQ(report.readerBaudAtData, c.readerBaudAfter);
     EXPECT_EQ(report.anomalies.size(), c.anomalies) << (report.anomalies.empty() ? "" : report.anomalies[0]);
     EXPECT_EQ(report.outcome, "complete");
-    EXPECT_FALSE(BlockOf(line.Text()).empty());
+    EXPECT_FALSE(BlockOf(line.text).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, MeterSimRates, testing::Values(
@@ -184,22 +160,20 @@ TEST(MeterSimPacing, EachByteTakesTenBitTimesAtTheReadersRate)
 {
     Line line(Config());
     line.Send(kRequest);
-    line.RunUntilSent("\r\n");
-    // 200 ms reaction, then "/VAR5\2VARNEL-SIM" CR LF: 19 bytes of 33.33 ms at 300 Bd.
-    ASSERT_EQ(line.sent.size(), 19u);
-    EXPECT_EQ(line.sent.front().at - 1s, 200ms + 33'333'333ns);
-    EXPECT_EQ(line.sent.back().at - 1s, 200ms + 19 * 33'333'333ns);
+    line.Run(60s, "\r\n");
+    // 200 ms reaction, then the identification line: 19 bytes of 33.33 ms at 300 Bd.
+    ASSERT_EQ(line.text, kIdentLine);
+    EXPECT_EQ(line.at.front() - 1s, 200ms + 33'333'333ns);
+    EXPECT_EQ(line.at.back() - 1s, 200ms + 19 * 33'333'333ns);
 
     line.Send(kAck9600);
     line.baud = 9600;
     const SimTime ackAt = line.now;
-    line.RunFor(60s);
-    const std::string block = BlockOf(line.Text());
-    const auto stx = line.sent.begin() + 19;
-    ASSERT_EQ(stx->byte, '\x02');
-    EXPECT_EQ(stx->at - ackAt, 200ms + 1'041'666ns);
+    line.Run(60s);
+    ASSERT_EQ(line.text[19], '\x02');
+    EXPECT_EQ(line.at[19] - ackAt, 200ms + 1'041'666ns);
     // The whole block at 9600 Bd: 1.0417 ms a byte, without drift.
-    EXPECT_EQ(line.sent.back().at - stx->at, (block.size() - 1) * 1'041'666ns);
+    EXPECT_EQ(line.at.back() - line.at[19], (BlockOf(line.text).size() - 1) * 1'041'666ns);
 }
 
 TEST(MeterSimPacing, NoPaceSendsAtOnceAfterTheReactionTime)
@@ -208,75 +182,66 @@ TEST(MeterSimPacing, NoPaceSendsAtOnceAfterTheReactionTime)
     config.pace = false;
     Line line(config);
     line.Send(kRequest);
-    line.RunUntilSent("\r\n");
-    EXPECT_EQ(line.sent.front().at, line.sent.back().at);
-    EXPECT_EQ(line.sent.back().at - 1s, 200ms);
+    line.Run(60s, "\r\n");
+    EXPECT_EQ(line.at.front() - 1s, 200ms);
+    EXPECT_EQ(line.at.back() - 1s, 200ms);
 }
 
 TEST(MeterSimAck, WithoutAcknowledgementTheBlockFollowsAtTheInitialRate)
 {
     Line line(Config());
     line.Send(kRequest);
-    line.RunUntilSent("\r\n");
-    const SimTime identEnd = line.sent.back().at;
-    line.RunUntilSent("\x03", 10s);
-    const auto stx = line.sent.begin() + 19;
-    ASSERT_EQ(stx->byte, '\x02');
+    line.Run(60s, "\r\n");
+    line.Run(10s, "\x03");
+    ASSERT_EQ(line.text[19], '\x02');
     // 1.5 s of waiting, the reaction time, then one byte at 300 Bd.
-    EXPECT_EQ(stx->at - identEnd, 1500ms + 200ms + 33'333'333ns);
-    // An acknowledgement now comes too late and changes nothing.
-    line.Send(kAck9600);
-    line.RunFor(60s);
+    EXPECT_EQ(line.at[19] - line.at[18], 1500ms + 200ms + 33'333'333ns);
+    line.Send(kAck9600); // too late: changes nothing
+    line.Run(60s);
     const ReadoutReport report = line.OnlyReport();
     EXPECT_EQ(report.acknowledgement, "");
     EXPECT_EQ(report.dataBaud, 300);
 }
 
-TEST(MeterSimRequest, AddressIsTakenAndNoiseAroundTheRequestIgnored)
+TEST(MeterSimRequest, OnlyAWellFormedRequestIsAnsweredAndNoiseAroundItIgnored)
 {
-    Line line(Config());
-    line.Send("xx\x15/?/?12345678!\r\n");
-    line.RunUntilSent("\r\n");
-    line.Send("\x06" "050\r\n");
-    line.RunFor(60s);
-    const ReadoutReport report = line.OnlyReport();
+    Line bad(Config());
+    for (const std::string& request : {"/?" + std::string(33, '1') + "!\r\n", std::string("/?!\n"), std::string("/!\r\n")})
+        bad.Send(request);
+    bad.Run(10s);
+    EXPECT_EQ(bad.text, "");
+    EXPECT_TRUE(bad.meter.TakeReports().empty());
+
+    Line good(Config());
+    good.Send("xx\x15/?/?12345678!\r\n");
+    good.Run(60s, "\r\n");
+    good.Send(kAck9600);
+    good.Run(60s);
+    const ReadoutReport report = good.OnlyReport();
     EXPECT_EQ(report.request, "/?12345678!\r\n");
     EXPECT_EQ(report.address, "12345678");
-}
-
-TEST(MeterSimRequest, OverlongAddressOrBrokenFramingIsNoRequest)
-{
-    Line line(Config());
-    line.Send("/?" + std::string(33, '1') + "!\r\n");
-    line.Send("/?!\n");
-    line.Send("/!\r\n");
-    line.RunFor(10s);
-    EXPECT_TRUE(line.sent.empty());
-    EXPECT_TRUE(line.meter.TakeReports().empty());
 }
 
 TEST(MeterSimRequest, NewRequestInsideTheBlockStartsOver)
 {
     Line line(Config({Fault::Stall}));
     line.SignOn();
-    line.RunFor(2s);  // inside the stall
+    line.Run(2s); // inside the stall
     line.baud = 300;
-    line.sent.clear();
+    line.text.clear();
     line.Send(kRequest);
-    line.RunUntilSent("\r\n");
-    const auto reports = line.meter.TakeReports();
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].outcome, "interrupted");
+    line.Run(60s, "\r\n");
+    EXPECT_EQ(line.OnlyReport().outcome, "interrupted");
     EXPECT_TRUE(line.meter.InReadout());
-    EXPECT_EQ(line.Text(), "/VAR5\\2VARNEL-SIM\r\n");
+    EXPECT_EQ(line.text, kIdentLine);
 }
 
-// Largest silence between two consecutive bytes sent.
-SimTime LongestGap(const std::vector<Sent>& sent, std::size_t from)
+// Largest silence between two bytes sent after the identification line.
+SimTime LongestGap(const Line& l)
 {
     SimTime gap{};
-    for (std::size_t i = from + 1; i < sent.size(); ++i)
-        gap = std::max(gap, sent[i].at - sent[i - 1].at);
+    for (std::size_t i = 20; i < l.at.size(); ++i)
+        gap = std::max(gap, l.at[i] - l.at[i - 1]);
     return gap;
 }
 
@@ -297,81 +262,60 @@ TEST_P(MeterSimFaults, FaultShowsOnTheLine)
 
 INSTANTIATE_TEST_SUITE_P(Table, MeterSimFaults, testing::Values(
     FaultCase{"Silent", Fault::Silent, [](Line& l) {
-        EXPECT_EQ(l.Text(), "");
+        EXPECT_EQ(l.text, "");
         EXPECT_EQ(l.OnlyReport().outcome, "silent");
     }},
-    FaultCase{"NoSlash", Fault::NoSlash, [](Line& l) {
-        EXPECT_EQ(l.Text().substr(0, 18), "VAR5\\2VARNEL-SIM\r\n");
-    }},
+    FaultCase{"NoSlash", Fault::NoSlash, [](Line& l) { EXPECT_EQ(l.text.substr(0, 18), kIdentLine.substr(1)); }},
     FaultCase{"GarbageBefore", Fault::GarbageBefore, [](Line& l) {
-        const std::string text = l.Text();
-        EXPECT_GT(text.find('/'), 0u);
-        EXPECT_EQ(text.substr(text.find('/'), 19), "/VAR5\\2VARNEL-SIM\r\n");
+        EXPECT_GT(l.text.find('/'), 0u);
+        EXPECT_EQ(l.text.substr(l.text.find('/'), 19), kIdentLine);
+    }},
+    FaultCase{"BadBcc", Fault::BadBcc, [](Line& l) {
+        const std::string block = BlockOf(l.text);
+        ASSERT_FALSE(block.empty());
+        EXPECT_NE(block.back(), XorAfterStx(block));
+        EXPECT_EQ(block.back() & 0x80, 0);
     }},
     FaultCase{"LongLine", Fault::LongLine, [](Line& l) {
-        const std::string block = BlockOf(l.Text());
+        const std::string block = BlockOf(l.text);
         EXPECT_EQ(block.find('\n'), 1500u + 1 + std::string("1.8.0(012.5*kWh)\r").size());
         EXPECT_EQ(block.back(), XorAfterStx(block));
     }},
     FaultCase{"Stall", Fault::Stall, [](Line& l) {
-        const std::string block = BlockOf(l.Text());
+        const std::string block = BlockOf(l.text);
         EXPECT_EQ(block.back(), XorAfterStx(block));
-        const SimTime gap = LongestGap(l.sent, 19);
-        EXPECT_GE(gap, 4s);
-        EXPECT_LT(gap, 4s + 2ms);
+        EXPECT_GE(LongestGap(l), 4s);
+        EXPECT_LT(LongestGap(l), 4s + 2ms);
     }},
-    FaultCase{"Hangup", Fault::Hangup, [](Line& l) {
+    FaultCase{"Hangup", Fault::Hangup, [](Line& l) { // what the reader sees: MeterSimPtyTest
         EXPECT_TRUE(l.meter.TakeHangup());
-        EXPECT_FALSE(l.meter.TakeHangup());
-        const std::string text = l.Text();
-        EXPECT_NE(text.find('\x02'), std::string::npos);
-        EXPECT_EQ(text.find('\x03'), std::string::npos);
-        EXPECT_EQ(l.OnlyReport().outcome, "hangup");
+        EXPECT_FALSE(l.meter.TakeHangup()) << "the device would be closed twice";
     }},
     FaultCase{"BreakWithoutReply", Fault::Break, [](Line& l) {
-        const std::string text = l.Text();
-        EXPECT_EQ(text.substr(text.size() - 5), "\x01" "B0\x03q");
+        EXPECT_EQ(l.text.substr(l.text.size() - 5), "\x01" "B0\x03q");
         const ReadoutReport report = l.OnlyReport();
         EXPECT_EQ(report.breakReply, "missing");
         EXPECT_EQ(report.anomalies.size(), 1u);
     }},
     FaultCase{"Password", Fault::Password, [](Line& l) {
-        const std::string text = l.Text();
         const std::string frame = "\x01" "P0\x02(12345678)\x03";
-        char bcc = 0;
-        for (std::size_t i = 1; i < frame.size(); ++i)
-            bcc = static_cast<char>(bcc ^ frame[i]);
-        EXPECT_EQ(text.substr(19), frame + bcc);
+        EXPECT_EQ(l.text.substr(19), frame + XorAfterStx(frame + '?')); // check byte over all after SOH
         EXPECT_EQ(l.OnlyReport().outcome, "password");
     }},
     FaultCase{"LfOnly", Fault::LfOnly, [](Line& l) {
-        const std::string text = l.Text();
-        EXPECT_EQ(text.find('\r'), std::string::npos);
-        EXPECT_NE(text.find("\n!\n\x03"), std::string::npos);
+        EXPECT_EQ(l.text.find('\r'), std::string::npos);
+        EXPECT_NE(l.text.find("\n!\n\x03"), std::string::npos);
     }},
     FaultCase{"Unsolicited", Fault::Unsolicited, [](Line& l) {
-        const std::string text = l.Text();
-        const std::string first = BlockOf(text);
-        const std::size_t secondAt = text.find('\x02', text.find(first) + first.size());
+        const std::string first = BlockOf(l.text);
+        const std::size_t secondAt = l.text.find('\x02', l.text.find(first) + first.size());
         ASSERT_NE(secondAt, std::string::npos);
-        const std::string second = BlockOf(text, secondAt);
+        const std::string second = BlockOf(l.text, secondAt);
         EXPECT_EQ(second.back(), XorAfterStx(second));
-        EXPECT_GE(LongestGap(l.sent, 19), 1s);
+        EXPECT_GE(LongestGap(l), 1s);
         EXPECT_EQ(l.OnlyReport().outcome, "complete");
     }}),
     [](const testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
-
-TEST(MeterSimFaults, BreakReplyFromTheReaderIsRecognised)
-{
-    Line line(Config({Fault::Break}));
-    line.SignOn();
-    line.RunUntilSent("\x01" "B0\x03q");
-    line.Send("\x01" "B0\x03q");
-    line.RunFor(10s);
-    const ReadoutReport report = line.OnlyReport();
-    EXPECT_EQ(report.breakReply, "received");
-    EXPECT_TRUE(report.anomalies.empty());
-}
 
 TEST(MeterSimRobustness, RandomBytesFromTheReaderNeverBreakTheMeter)
 {
@@ -384,9 +328,9 @@ TEST(MeterSimRobustness, RandomBytesFromTheReaderNeverBreakTheMeter)
             noise += static_cast<char>(random() % 256);
         line.Send(noise + pieces[random() % 6]);
         line.baud = (random() % 2) ? 300 : 9600;
-        line.RunFor(std::chrono::milliseconds(random() % 2500));
+        line.Run(std::chrono::milliseconds(random() % 2500));
     }
-    line.RunFor(120s);
+    line.Run(120s);
     EXPECT_FALSE(line.meter.InReadout());
     for (const auto& report : line.meter.TakeReports())
         EXPECT_FALSE(report.outcome.empty());
@@ -399,62 +343,46 @@ TEST(MeterSimReport, JsonEscapesControlBytes)
     report.identification = "/VAR5\\2\"X\"";
     report.anomalies = {"a\x01"};
     const std::string json = report.ToJson();
-    EXPECT_NE(json.find(R"("request":"/?!\u000D\u000A")"), std::string::npos);
+    EXPECT_NE(json.find(R"("request":"/?!\u000D\u000A")"), std::string::npos) << json;
     EXPECT_NE(json.find(R"("identification":"/VAR5\\2\"X\"")"), std::string::npos);
     EXPECT_NE(json.find(R"("anomalies":["a\u0001"])"), std::string::npos);
 }
 
-class MeterSimDataFile : public testing::Test {
-protected:
-    std::string Write(const std::string& name, const std::string& bytes)
-    {
-        const std::string path = testing::TempDir() + name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        paths.push_back(path);
-        return path;
-    }
-    void TearDown() override
-    {
-        for (const auto& path : paths)
-            std::remove(path.c_str());
-    }
-    std::vector<std::string> paths;
-};
-
-TEST_F(MeterSimDataFile, RawCaptureSplitsAtItsIdentification)
+// Writes `bytes` to a file called `name` and loads it.
+MeterConfig Load(const std::string& name, const std::string& bytes, bool keepIdentification = false)
 {
+    test::TempDir dir;
+    std::ofstream(dir.File(name), std::ios::binary) << bytes;
     MeterConfig config;
     std::string error;
-    ASSERT_TRUE(LoadDataFile(Write("echo.BIN", "\x7F/?!\r\n/ABC4XY\r\n\x06" "040\r\n\x02" "1(2)\r\n!\r\n\x03q"), config, false, error));
-    EXPECT_EQ(config.preamble, "\x7F/?!\r\n");
-    EXPECT_EQ(config.identification, "/ABC4XY");
-    EXPECT_EQ(config.identificationEnd, "\r\n");
-    EXPECT_EQ(config.raw.value_or(""), "\x06" "040\r\n\x02" "1(2)\r\n!\r\n\x03q");
+    EXPECT_TRUE(LoadDataFile(dir.File(name), config, keepIdentification, error)) << error;
+    return config;
 }
 
-TEST_F(MeterSimDataFile, RawCaptureWithoutIdentificationIsSentWhole)
+TEST(MeterSimDataFile, RawCaptureSplitsAtItsIdentificationOrIsSentWhole)
 {
-    MeterConfig config;
-    std::string error;
-    ASSERT_TRUE(LoadDataFile(Write("noid.bin", "\x02" "0.0(/x)\r\n!\r\n\x03q"), config, false, error));
-    EXPECT_EQ(config.identification, MeterConfig{}.identification);
-    EXPECT_EQ(config.raw.value_or(""), "\x02" "0.0(/x)\r\n!\r\n\x03q");
+    const MeterConfig echo = Load("echo.BIN", "\x7F/?!\r\n/ABC4XY\r\n\x06" "040\r\n\x02" "1(2)\r\n!\r\n\x03q");
+    EXPECT_EQ(echo.preamble, "\x7F/?!\r\n");
+    EXPECT_EQ(echo.identification, "/ABC4XY");
+    EXPECT_EQ(echo.identificationEnd, "\r\n");
+    EXPECT_EQ(echo.raw.value_or(""), "\x06" "040\r\n\x02" "1(2)\r\n!\r\n\x03q");
+
+    const MeterConfig noId = Load("noid.bin", "\x02" "0.0(/x)\r\n!\r\n\x03q");
+    EXPECT_EQ(noId.identification, MeterConfig{}.identification);
+    EXPECT_EQ(noId.raw.value_or(""), "\x02" "0.0(/x)\r\n!\r\n\x03q");
 }
 
-TEST_F(MeterSimDataFile, TextLinesKeepTheirOwnEndMark)
+TEST(MeterSimDataFile, TextLinesKeepTheirOwnEndMark)
 {
-    MeterConfig config;
-    std::string error;
-    ASSERT_TRUE(LoadDataFile(Write("lines.txt", "/XYZ5M\r\n1.8.0(1*kWh)\n96.7.5(0969)!\r\n\n"), config, true, error));
+    const MeterConfig config = Load("lines.txt", "/XYZ5M\r\n1.8.0(1*kWh)\n96.7.5(0969)!\r\n\n", true);
     EXPECT_EQ(config.identification, MeterConfig{}.identification);
-    EXPECT_EQ(config.lines, (std::vector<std::string>{"1.8.0(1*kWh)", "96.7.5(0969)!"}));
     Line line(config);
     line.ReadModeC();
-    const std::string block = BlockOf(line.Text());
+    const std::string block = BlockOf(line.text);
     EXPECT_EQ(block.substr(0, block.size() - 1), "\x02" "1.8.0(1*kWh)\r\n96.7.5(0969)!\r\n\x03");
 }
 
-TEST_F(MeterSimDataFile, UnreadableFileIsAnError)
+TEST(MeterSimDataFile, UnreadableFileIsAnError)
 {
     MeterConfig config;
     std::string error;
