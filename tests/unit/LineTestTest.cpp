@@ -13,10 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <initializer_list>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,13 +28,9 @@ using Strings = std::vector<std::string>;
 
 constexpr int kStartupHeight = 317;
 
-// The order of the indicator reset is part of the behaviour: hide 1044, show
-// 1043, hide 1046, show 1045.
+// The order of the indicator reset is part of the behaviour.
 const Strings kReset{"hide 1044", "show 1043", "hide 1046", "show 1045"};
-const std::string kStopReceive = "stop 32771";
-const std::string kStopStatus = "stop 32772";
-const std::string kArmStatus = "start 32772 500";
-const std::string kOpenErrorBox = "message Open port COM error";
+const std::string kStopReceive = "stop 32771", kStopStatus = "stop 32772", kArmStatus = "start 32772 500";
 
 Strings Seq(std::initializer_list<Strings> parts)
 {
@@ -46,24 +40,20 @@ Strings Seq(std::initializer_list<Strings> parts)
     return out;
 }
 
-struct LineTestFixture : ::testing::Test {
-    LineTestFixture()
-    {
-        lineTest.SetLayoutHeight(kStartupHeight);
-    }
+// What the window is told on Test: polling stopped, discs reset, then the refresh armed or the box.
+const Strings kEntered = Seq({{kStopReceive}, kReset, {kArmStatus}});
+const Strings kEnterFailed = Seq({{kStopReceive}, kReset, {"message Open port COM error"}});
 
-    // Port calls with the device and line settings of an open left out: those
-    // belong to the serial layer; what matters here is the open mode.
+struct LineTestFixture : ::testing::Test {
+    LineTestFixture() { lineTest.SetLayoutHeight(kStartupHeight); }
+
+    // Device and line settings of an open belong to the serial layer; only the open mode matters here.
     Strings PortCalls() const
     {
-        Strings out;
-        for (const auto& c : port.calls) {
-            if (c.rfind("open ", 0) != 0)
-                out.push_back(c);
-            else
-                out.push_back(c.size() > 9 && c.compare(c.size() - 9, 9, " linetest") == 0 ? "open linetest"
-                                                                                             : "open");
-        }
+        Strings out = port.calls;
+        for (auto& c : out)
+            if (c.rfind("open ", 0) == 0)
+                c = c.size() > 9 && c.compare(c.size() - 9, 9, " linetest") == 0 ? "open linetest" : "open";
         return out;
     }
 
@@ -92,23 +82,31 @@ struct LineTestFixture : ::testing::Test {
     LineTest lineTest{serial, view};
 };
 
-enum class From { Normal, Reading, Testing, BreakHeld, FailedRetest };
-enum class Event { Test, Break, Read, Rts, Dtr, Tick };
+enum class From { Normal, Reading, Testing, BreakHeld, PortLost, FailedRetest };
+// An event is the call the window forwards for it.
+using Event = void (LineTest::*)();
+constexpr Event kTest = &LineTest::OnTest, kBreak = &LineTest::OnBreak, kRead = &LineTest::LeaveLineTest;
+constexpr Event kRts = &LineTest::OnRts, kDtr = &LineTest::OnDtr, kTick = &LineTest::RefreshLineStatus;
+
+struct After {
+    int testMode, breakOn;
+    bool txdGreen, rxdGreen, statusTimer, portOpen;
+};
+const After kInTest{1, 0, false, false, true, true};
+const After kBreakOn{1, 1, true, false, true, true};
+const After kNormalClosed{0, 0, false, false, false, false};
+const After kNormalOpen{0, 0, false, false, false, true};
+const After kNormalRefreshing{0, 0, false, false, true, false};
 
 struct Transition {
     const char* name;
     From from;
     Event event;
-    bool failOpen;
-    BreakSeen seen;
     Strings portCalls;
     Strings viewCalls; // timers, indicators and message boxes, in order
-    int testMode;
-    int breakOn;
-    bool txdGreen;
-    bool rxdGreen;
-    bool statusTimer;
-    bool portOpen;
+    After after;
+    bool failOpen = false;
+    BreakSeen seen = BreakSeen::No;
 };
 
 void PrintTo(const Transition& t, std::ostream* os) { *os << t.name; }
@@ -116,39 +114,21 @@ void PrintTo(const Transition& t, std::ostream* os) { *os << t.name; }
 struct StateTable : LineTestFixture, ::testing::WithParamInterface<Transition> {
     void Reach(From from)
     {
-        switch (from) {
-        case From::Normal:
-            break;
-        case From::Reading: // a readout being polled on an open port
+        if (from == From::Reading) { // a readout being polled on an open port
             ASSERT_EQ(serial.OpenPort(), 0);
             view.StartTimer(TIMER_RECEIVE, std::chrono::milliseconds(50));
-            break;
-        case From::Testing:
+            return;
+        }
+        if (from != From::Normal)
             lineTest.OnTest();
-            break;
-        case From::BreakHeld:
-            lineTest.OnTest();
+        if (from == From::BreakHeld)
             lineTest.OnBreak();
-            ASSERT_EQ(serial.m_breakOn, 1);
-            break;
-        case From::FailedRetest: // Test worked once, then the port vanished
-            lineTest.OnTest();
+        if (from == From::PortLost) // the port was let go under the mode
+            serial.ClosePort();
+        if (from == From::FailedRetest) { // Test worked once, then the port vanished
             port.failOpen = true;
             lineTest.OnTest();
             port.failOpen = false;
-            break;
-        }
-    }
-
-    void Fire(Event e)
-    {
-        switch (e) {
-        case Event::Test: lineTest.OnTest(); break;
-        case Event::Break: lineTest.OnBreak(); break;
-        case Event::Read: lineTest.LeaveLineTest(); break;
-        case Event::Rts: lineTest.OnRts(); break;
-        case Event::Dtr: lineTest.OnDtr(); break;
-        case Event::Tick: lineTest.RefreshLineStatus(); break;
         }
     }
 };
@@ -161,146 +141,78 @@ TEST_P(StateTable, Transition)
     port.failOpen = t.failOpen;
     port.breakSeen = t.seen;
 
-    Fire(t.event);
+    (lineTest.*t.event)();
 
     EXPECT_EQ(PortCalls(), t.portCalls);
     EXPECT_EQ(view.journal, t.viewCalls);
     for (const auto& m : view.messages)
         EXPECT_EQ(m.icon, MessageIcon::Stop) << m.text;
-    // Every Test, also one inside Break, grows the window, whatever the open does.
-    const bool tested = std::find(t.viewCalls.begin(), t.viewCalls.end(), kStopReceive) != t.viewCalls.end();
+    // Every Test (a second one, one inside Break, a failed one) moves the bottom to the same place; nothing else does.
+    const bool tested = !t.viewCalls.empty() && t.viewCalls[0] == kStopReceive;
     EXPECT_EQ(view.windowBottoms, tested ? std::vector<int>{kStartupHeight + 50} : std::vector<int>{});
-    EXPECT_EQ(serial.m_testMode, t.testMode);
-    EXPECT_EQ(serial.m_breakOn, t.breakOn);
-    EXPECT_EQ(serial.IsOpen(), t.portOpen);
-    EXPECT_EQ(view.TimerRunning(TIMER_LINE_STATUS), t.statusTimer);
-    if (t.event == Event::Test || t.event == Event::Break) {
+    EXPECT_EQ(serial.m_testMode, t.after.testMode);
+    EXPECT_EQ(serial.m_breakOn, t.after.breakOn);
+    EXPECT_EQ(serial.IsOpen(), t.after.portOpen);
+    EXPECT_EQ(view.TimerRunning(TIMER_LINE_STATUS), t.after.statusTimer);
+    if (t.event == kTest || t.event == kBreak) {
         EXPECT_FALSE(view.TimerRunning(TIMER_RECEIVE));
     }
-    if (!view.visible.empty()) {
-        ExpectIndicators(t.txdGreen, t.rxdGreen);
-    }
+    if (!view.visible.empty())
+        ExpectIndicators(t.after.txdGreen, t.after.rxdGreen);
 }
 
-const BreakSeen kNo = BreakSeen::No;
-const BreakSeen kYes = BreakSeen::Yes;
+const Strings kReopen{"close", "open linetest", "break off"};
 
 INSTANTIATE_TEST_SUITE_P(
     LineTest, StateTable,
     ::testing::Values(
-        // any | Test, port opens -> testing
-        Transition{"TestFromNormal", From::Normal, Event::Test, false, kNo,
-                   {"open linetest", "break off"}, Seq({{kStopReceive}, kReset, {kArmStatus}}),
-                   1, 0, false, false, true, true},
-        Transition{"TestDuringReadoutStopsPollingAndReopens", From::Reading, Event::Test, false, kNo,
-                   {"close", "open linetest", "break off"}, Seq({{kStopReceive}, kReset, {kArmStatus}}),
-                   1, 0, false, false, true, true},
-        Transition{"TestAgainReopens", From::Testing, Event::Test, false, kNo,
-                   {"close", "open linetest", "break off"}, Seq({{kStopReceive}, kReset, {kArmStatus}}),
-                   1, 0, false, false, true, true},
-        Transition{"TestWhileBreakHeldClearsIt", From::BreakHeld, Event::Test, false, kNo,
-                   {"close", "open linetest", "break off"}, Seq({{kStopReceive}, kReset, {kArmStatus}}),
-                   1, 0, false, false, true, true},
-        // any | Test, open fails -> normal
-        Transition{"TestOpenFailsFromNormal", From::Normal, Event::Test, true, kNo,
-                   {"open linetest"}, Seq({{kStopReceive}, kReset, {kOpenErrorBox}}),
-                   0, 0, false, false, false, false},
-        Transition{"TestOpenFailsWhileBreakHeldKeepsStatusTimer", From::BreakHeld, Event::Test, true, kNo,
-                   {"close", "open linetest"}, Seq({{kStopReceive}, kReset, {kOpenErrorBox}}),
-                   0, 0, false, false, true, false},
-        // normal | Break -> break held, or normal with one box
-        Transition{"BreakFromNormalEntersModeAndSetsBreak", From::Normal, Event::Break, false, kNo,
-                   {"open linetest", "break off", "break on"},
-                   Seq({{kStopReceive}, kReset, {kArmStatus, "hide 1043", "show 1044"}}),
-                   1, 1, true, false, true, true},
-        Transition{"BreakFromNormalOpenFailsOneBox", From::Normal, Event::Break, true, kNo,
-                   {"open linetest"}, Seq({{kStopReceive}, kReset, {kOpenErrorBox}}),
-                   0, 0, false, false, false, false},
+        // any | Test
+        Transition{"TestFromNormal", From::Normal, kTest, {"open linetest", "break off"}, kEntered, kInTest},
+        Transition{"TestDuringReadoutStopsPollingAndReopens", From::Reading, kTest, kReopen, kEntered, kInTest},
+        Transition{"TestWhileBreakHeldClearsIt", From::BreakHeld, kTest, kReopen, kEntered, kInTest},
+        Transition{"TestOpenFails", From::Normal, kTest, {"open linetest"}, kEnterFailed, kNormalClosed, true},
+        Transition{"TestOpenFailsWhileBreakHeldKeepsStatusTimer", From::BreakHeld, kTest, {"close", "open linetest"},
+                   kEnterFailed, kNormalRefreshing, true},
+        // normal | Break: into the mode with break held, or one box only
+        Transition{"BreakFromNormalEntersModeAndSetsBreak", From::Normal, kBreak,
+                   {"open linetest", "break off", "break on"}, Seq({kEntered, {"hide 1043", "show 1044"}}), kBreakOn},
+        Transition{"BreakOpenFailsOneBox", From::Normal, kBreak, {"open linetest"}, kEnterFailed, kNormalClosed, true},
         // testing <-> break held
-        Transition{"BreakWhileTestingSetsBreak", From::Testing, Event::Break, false, kNo,
-                   {"break on"}, {"hide 1043", "show 1044"}, 1, 1, true, false, true, true},
-        Transition{"BreakWhileHeldReleasesIt", From::BreakHeld, Event::Break, false, kNo,
-                   {"break off"}, {"hide 1044", "show 1043"}, 1, 0, false, false, true, true},
+        Transition{"BreakWhileTestingSetsBreak", From::Testing, kBreak, {"break on"}, {"hide 1043", "show 1044"},
+                   kBreakOn},
+        Transition{"BreakWhileHeldReleasesIt", From::BreakHeld, kBreak, {"break off"}, {"hide 1044", "show 1043"},
+                   kInTest},
+        Transition{"BreakWithNoPortSaysSoAndChangesNothing", From::PortLost, kBreak, {},
+                   {"message Port COM is not opened"}, {1, 0, false, false, true, false}},
         // any | Read -> normal, the port left as it is
-        Transition{"ReadWhileBreakHeld", From::BreakHeld, Event::Read, false, kNo,
-                   {}, Seq({{kStopStatus}, kReset}), 0, 0, false, false, false, true},
-        Transition{"ReadWhileTesting", From::Testing, Event::Read, false, kNo,
-                   {}, Seq({{kStopStatus}, kReset}), 0, 0, false, false, false, true},
+        Transition{"ReadWhileBreakHeld", From::BreakHeld, kRead, {}, Seq({{kStopStatus}, kReset}), kNormalOpen},
         // any | RTS or DTR -> unchanged (both boxes checked)
-        Transition{"RtsWhileBreakHeld", From::BreakHeld, Event::Rts, false, kNo,
-                   {"rts on"}, {}, 1, 1, true, false, true, true},
-        Transition{"DtrAfterReadout", From::Reading, Event::Dtr, false, kNo,
-                   {"dtr on"}, {}, 0, 0, false, false, false, true},
-        Transition{"RtsWithNoPortDoesNothing", From::Normal, Event::Rts, false, kNo,
-                   {}, {}, 0, 0, false, false, false, false},
+        Transition{"RtsWhileBreakHeld", From::BreakHeld, kRts, {"rts on"}, {}, kBreakOn},
+        Transition{"DtrAfterReadout", From::Reading, kDtr, {"dtr on"}, {}, kNormalOpen},
+        Transition{"RtsWithNoPortDoesNothing", From::Normal, kRts, {}, {}, kNormalClosed},
         // any | tick -> unchanged but RxD
-        Transition{"TickAfterBreakArrived", From::Testing, Event::Tick, false, kYes,
-                   {"breakseen"}, {kStopStatus, "hide 1045", "show 1046", kArmStatus}, 1, 0, false, true, true, true},
-        Transition{"TickWithoutBreak", From::BreakHeld, Event::Tick, false, kNo,
-                   {"breakseen"}, {kStopStatus, "hide 1046", "show 1045", kArmStatus}, 1, 1, true, false, true, true},
-        Transition{"TickWithNoPortOnlyRearms", From::FailedRetest, Event::Tick, false, kYes,
-                   {}, {kStopStatus, kArmStatus}, 0, 0, false, false, true, false}),
+        Transition{"TickAfterBreakArrived", From::Testing, kTick, {"breakseen"},
+                   {kStopStatus, "hide 1045", "show 1046", kArmStatus}, {1, 0, false, true, true, true}, false,
+                   BreakSeen::Yes},
+        Transition{"TickWithoutBreak", From::BreakHeld, kTick, {"breakseen"},
+                   {kStopStatus, "hide 1046", "show 1045", kArmStatus}, kBreakOn},
+        Transition{"TickWithNoPortOnlyRearms", From::FailedRetest, kTick, {}, {kStopStatus, kArmStatus},
+                   kNormalRefreshing, false, BreakSeen::Yes}),
     [](const ::testing::TestParamInfo<Transition>& info) { return std::string(info.param.name); });
 
-TEST_F(LineTestFixture, BreakWithNoPortInTestModeSaysSoAndChangesNothing)
+// Both boxes checked is in the state table; here each box differs from the other.
+TEST_F(LineTestFixture, RtsAndDtrEachFollowTheirOwnBox)
 {
     lineTest.OnTest();
-    serial.ClosePort(); // the port was let go under the mode
     Forget();
+    view.checks[IDC_RTS] = false;
+    lineTest.OnRts();
+    view.checks[IDC_RTS] = true;
+    view.checks[IDC_DTR] = false;
+    lineTest.OnDtr();
 
-    lineTest.OnBreak();
-
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].text, "Port COM is not opened");
-    EXPECT_EQ(view.messages[0].icon, MessageIcon::Stop);
-    EXPECT_TRUE(port.calls.empty());
-    EXPECT_EQ(view.journal, Strings{"message Port COM is not opened"});
-    EXPECT_EQ(serial.m_testMode, 1);
-    EXPECT_EQ(serial.m_breakOn, 0);
-}
-
-struct ModemLineCase {
-    bool rtsChecked;
-    bool dtrChecked;
-    Event click;
-    const char* expected;
-};
-
-struct ModemLines : LineTestFixture, ::testing::WithParamInterface<ModemLineCase> {};
-
-TEST_P(ModemLines, EachLineFollowsItsOwnBox)
-{
-    const auto& c = GetParam();
-    lineTest.OnTest();
-    Forget();
-    view.checks[IDC_RTS] = c.rtsChecked;
-    view.checks[IDC_DTR] = c.dtrChecked;
-
-    if (c.click == Event::Rts)
-        lineTest.OnRts();
-    else
-        lineTest.OnDtr();
-
-    EXPECT_EQ(port.calls, Strings{c.expected});
+    EXPECT_EQ(port.calls, (Strings{"rts off", "dtr off"}));
     EXPECT_TRUE(view.journal.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(LineTest, ModemLines,
-                         ::testing::Values(ModemLineCase{true, false, Event::Dtr, "dtr off"},
-                                           ModemLineCase{true, false, Event::Rts, "rts on"},
-                                           ModemLineCase{false, true, Event::Rts, "rts off"},
-                                           ModemLineCase{false, true, Event::Dtr, "dtr on"}));
-
-TEST_F(LineTestFixture, WindowGrowsToTheSameBottomOnEveryTestAndNeverShrinks)
-{
-    lineTest.OnTest();
-    port.failOpen = true;
-    lineTest.OnTest();
-    port.failOpen = false;
-    lineTest.LeaveLineTest();
-    lineTest.OnTest();
-
-    EXPECT_EQ(view.windowBottoms, (std::vector<int>{kStartupHeight + 50, kStartupHeight + 50, kStartupHeight + 50}));
 }
 
 TEST_F(LineTestFixture, PortThatCannotReportBreaksSaysSoOnceInTheRxdToolTip)
@@ -316,7 +228,6 @@ TEST_F(LineTestFixture, PortThatCannotReportBreaksSaysSoOnceInTheRxdToolTip)
     lineTest.OnTest();
     lineTest.RefreshLineStatus();
     EXPECT_TRUE(view.toolTips.empty()) << "the tool tip was set again";
-    ExpectIndicators(false, false);
 
     // A port that reports again takes the explanation away.
     port.breakSeen = BreakSeen::Yes;
@@ -334,15 +245,12 @@ TEST(LineTestOnHardware, BreakOnTxdTurnsRxdGreenOnceThroughLoopBack)
         GTEST_SKIP() << "VARNEL_TEST_PORT does not name a serial device with a loop-back plug";
 
     // A generous margin over a character time at 300 bit/s (about 37 ms).
-    constexpr std::chrono::milliseconds kBreakHold{300};
-    constexpr std::chrono::milliseconds kSettle{150};
+    constexpr std::chrono::milliseconds kBreakHold{300}, kSettle{150};
 
-    std::unique_ptr<QCoreApplication> app;
     int argc = 1;
     char name[] = "LineTestTest";
     char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr)
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication app(argc, argv);
 
     SystemClock clock;
     QtSerialPortBackend port;
