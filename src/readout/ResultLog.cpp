@@ -4,7 +4,9 @@
 
 #include <cstdio>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <share.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -81,7 +83,8 @@ void ResultLog::OpenLog()
 {
     CloseLog();
 #ifdef _WIN32
-    m_logFile = std::fopen(m_logPath.c_str(), "wb");
+    // Without sharing: no other program opens the log while it is open.
+    m_logFile = ::_fsopen(m_logPath.c_str(), "wb", _SH_DENYRW);
 #else
     // Held with an exclusive lock while open, the nearest a POSIX system has to
     // opening without sharing; a log another instance holds stays closed here.
