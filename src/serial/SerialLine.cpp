@@ -46,26 +46,18 @@ int SerialLine::OpenPort()
     m_openError.clear();
     if (m_device.empty()) {
         m_openError = "no device is known for " + PortName();
-        ClosePort();
         return 1;
     }
 
-    // A fresh record as a driver reports it, then the character format of the
-    // protocol, static RTS/DTR levels from the boxes and no flow control.
+    // A fresh record (no flow control), then the character format of the
+    // protocol and static RTS/DTR levels from the boxes.
     LineSettings s;
     SetCharacterFormat(s, m_baudRate);
-    s.rtsControl = LineControl::Disable;
-    s.dtrControl = LineControl::Disable;
-    if (m_view.IsChecked(IDC_RTS))
-        s.rtsControl = LineControl::Enable;
-    if (m_view.IsChecked(IDC_DTR))
-        s.dtrControl = LineControl::Enable;
-    s.outxCtsFlow = s.outxDsrFlow = s.dsrSensitivity = s.txContinueOnXoff = false;
-    s.outX = s.inX = s.null = false;
+    s.rtsControl = m_view.IsChecked(IDC_RTS) ? LineControl::Enable : LineControl::Disable;
+    s.dtrControl = m_view.IsChecked(IDC_DTR) ? LineControl::Enable : LineControl::Disable;
 
     if (!m_port.Open(m_device, s, m_testMode == 1)) {
         m_openError = m_port.LastError();
-        ClosePort();
         return 1;
     }
     m_open = true;
