@@ -13,7 +13,6 @@ constexpr std::chrono::milliseconds kLineStatusPeriod{500};
 // brings the line-test row into view.
 constexpr int kLineTestRowHeight = 50;
 
-inline constexpr const char* kOpenPortError = "Open port COM error";
 inline constexpr const char* kPortNotOpened = "Port COM is not opened";
 inline constexpr const char* kBreakUnsupportedTip = "This port cannot report breaks on RxD";
 

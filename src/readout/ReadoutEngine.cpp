@@ -77,7 +77,7 @@ void ReadoutEngine::StartReadout()
 
     m_serial.ClosePort();
     if (m_serial.OpenPort() != 0)
-        m_view.ShowMessage("Open port COM error", MessageIcon::Stop);
+        m_view.ShowMessage(kOpenPortError, MessageIcon::Stop);
     m_serial.ApplyPortSettings();
     m_clock.Sleep(kOpenSettle);
     m_rows.OpenLog();

@@ -21,6 +21,8 @@ public:
 };
 
 constexpr std::chrono::milliseconds kTransmitPacing{50};
+// What the readout and the line test show when OpenPort fails.
+inline constexpr const char* kOpenPortError = "Open port COM error";
 constexpr std::size_t kReadChunk = 100;
 
 // The one serial port the program uses at a time: open, configure, re-apply,
