@@ -79,8 +79,6 @@ void CliView::ShowMessage(const std::string& text, MessageIcon)
             m_err << ": " << m_serial->OpenError();
     }
     m_err << '\n' << std::flush;
-    if (text == "Open port COM error")
-        m_openFailed = true;
 }
 
 void CliView::InsertRow(int, const std::string& text)

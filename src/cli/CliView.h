@@ -48,7 +48,6 @@ public:
 
     // Prints what comes after the rows: the labels, or the whole JSON object.
     void Finish();
-    bool OpenFailed() const { return m_openFailed; }
     const std::string& Text(int id) { return m_texts[id]; }
 
 private:
@@ -67,7 +66,6 @@ private:
     Row m_pending;
     bool m_hasPending = false;
     std::vector<Row> m_jsonRows;
-    bool m_openFailed = false;
 };
 
 std::string CsvField(const std::string& field);

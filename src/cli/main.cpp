@@ -74,7 +74,7 @@ int main(int argc, char** argv)
     };
 
     core.engine.StartReadout();
-    if (view.OpenFailed())
+    if (!core.serial.IsOpen())
         return kExitOpenFailed;
     app.exec();
     view.Finish();
