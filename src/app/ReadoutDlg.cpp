@@ -75,9 +75,6 @@ CReadoutDlg::CReadoutDlg(Port& port, Clock& clock, const PortNames& names,
       m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); })
 {
     m_core.serial.m_portIndex = settings.portIndex;
-    m_core.serial.m_baudRate = 300;
-    m_core.serial.m_breakOn = 0;
-    m_core.serial.m_testMode = 0;
 
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
@@ -85,11 +82,6 @@ CReadoutDlg::CReadoutDlg(Port& port, Clock& clock, const PortNames& names,
     setWindowTitle(QString::fromLatin1(kWindowCaption));
     CreateControls();
     OnInitDialog();
-}
-
-CReadoutDlg::~CReadoutDlg()
-{
-    m_core.rows.CloseLog();
 }
 
 void CReadoutDlg::SetMessageHandler(WidgetView::MessageHandler handler)

@@ -12,7 +12,6 @@
 #include <QUrl>
 
 #include <functional>
-#include <memory>
 #include <string>
 
 namespace varnel {
@@ -43,7 +42,6 @@ public:
 
     CReadoutDlg(Port& port, Clock& clock, const PortNames& names, const WindowSettings& settings,
                 std::string logPath = kTraceLogName, QWidget* parent = nullptr);
-    ~CReadoutDlg() override;
 
     // Seams of the desktop, replaced in tests so that nothing blocks or starts.
     void SetMessageHandler(WidgetView::MessageHandler handler);
