@@ -6,6 +6,7 @@
 #include "FakePort.h"
 
 #include "core/View.h"
+#include "readout/BlockCheck.h"
 #include "readout/ReadoutCore.h"
 
 #include <sys/resource.h>
@@ -57,10 +58,8 @@ int main()
         ++lines;
     }
     block += "!\r\n\x03";
-    std::uint8_t bcc = 0;
-    for (std::size_t i = 1; i < block.size(); ++i)
-        bcc ^= static_cast<std::uint8_t>(block[i]);
-    block += static_cast<char>(bcc);
+    block += static_cast<char>(
+        BlockCheck(reinterpret_cast<const std::uint8_t*>(block.data()) + 1, block.size() - 1));
 
     const auto logPath = std::filesystem::temp_directory_path() / "varnel-bench-Log1107.txt";
     test::FakeClock clock;

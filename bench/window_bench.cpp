@@ -10,6 +10,7 @@
 #include "ResultList.h"
 #include "TempDir.h"
 #include "core/ControlIds.h"
+#include "readout/BlockCheck.h"
 #include "widgets/CLinkLabel.h"
 
 #include <QApplication>
@@ -42,10 +43,8 @@ std::string DataBlock()
     for (int i = 0; i < kLines; ++i)
         block += "1.8." + std::to_string(i % 100) + "(" + std::to_string(100000 + i) + ".5*kWh)\r\n";
     block += "!\r\n\x03";
-    char bcc = 0;
-    for (std::size_t i = 1; i < block.size(); ++i)
-        bcc = static_cast<char>(bcc ^ block[i]);
-    return block + bcc;
+    return block
+        + static_cast<char>(BlockCheck(reinterpret_cast<const std::uint8_t*>(block.data()) + 1, block.size() - 1));
 }
 
 } // namespace
