@@ -14,8 +14,6 @@ public:
     DialogUnits(int baseX, int baseY) : m_baseX(baseX), m_baseY(baseY) {}
     static DialogUnits ForFont(const QFont& font);
 
-    int BaseX() const { return m_baseX; }
-    int BaseY() const { return m_baseY; }
     int ToPixelsX(int units) const;
     int ToPixelsY(int units) const;
     QRect ToPixels(int x, int y, int w, int h) const;

@@ -62,7 +62,6 @@ public:
     void OnOK();
 
     ReadoutCore& Core() { return m_core; }
-    LineTest& LineTester() { return m_lineTest; }
     WidgetView& Widgets() { return m_view; }
     QWidget* Control(int id) const { return m_view.Control(id); }
     CLinkLabel* LinkLabel() const { return m_link; }

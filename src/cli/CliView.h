@@ -48,7 +48,6 @@ public:
 
     // Prints what comes after the rows: the labels, or the whole JSON object.
     void Finish();
-    const std::string& Text(int id) { return m_texts[id]; }
 
 private:
     struct Row {

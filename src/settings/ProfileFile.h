@@ -29,8 +29,6 @@ public:
     ProfileFile(const ProfileFile&) = delete;
     ProfileFile& operator=(const ProfileFile&) = delete;
 
-    const std::filesystem::path& Path() const { return m_path; }
-
     // Read like GetPrivateProfileInt: the default when the key is missing or its value
     // is empty; otherwise leading blanks, an optional sign, an optional "0x" / "0o" /
     // "0b" prefix and the digits up to the first other character, wrapping modulo 2^32.
