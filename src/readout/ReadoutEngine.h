@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/SerialLine.h"
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -8,7 +10,6 @@ namespace varnel {
 
 class Clock;
 class ResultLog;
-class SerialLine;
 class View;
 
 enum ReadoutState : std::int32_t {
@@ -28,7 +29,7 @@ constexpr std::chrono::milliseconds kReceivePeriod{50};
 constexpr std::chrono::milliseconds kSilenceTimeout{3000};
 constexpr std::chrono::milliseconds kAckSettle{40};
 constexpr std::chrono::milliseconds kOpenSettle{50};
-// Chunks of 100 bytes read per receive tick at most; enough for 57600 bit/s
+// Chunks of kReadChunk bytes read per receive tick at most; enough for 57600 bit/s
 // with a tick that runs late, and bounded so that a babbling line cannot
 // starve the window.
 constexpr int kMaxChunksPerTick = 64;
@@ -62,7 +63,7 @@ private:
     ReadoutState m_state = READ_IDLE;
     std::int32_t m_rxCount = 0;
     std::uint8_t m_lineBuf[1000] = {};
-    std::uint8_t m_readBuf[100] = {};
+    std::uint8_t m_readBuf[kReadChunk] = {};
     std::uint32_t m_deadline = 0;
     int m_breakPending = 0;
     std::uint8_t m_commandId = 0;
