@@ -126,9 +126,7 @@ bool ReadoutEngine::ProcessByte(std::uint8_t b)
     [&] {
         if (m_state == READ_AWAIT_STX) {
             if (b == STX) {
-                m_rows.AddRow(" -- STX -- ", false);
-                m_state = READ_DATA;
-                m_rxCount = 0;
+                StartFrame(" -- STX -- ", READ_DATA);
                 return;
             }
             m_rows.AddRow(Hex("--- 0x%02X ---", b), false);
@@ -136,14 +134,10 @@ bool ReadoutEngine::ProcessByte(std::uint8_t b)
         if (m_state == READ_IDLE) {
             switch (b) {
             case SOH:
-                m_rows.AddRow(" -- SOH -- ", false);
-                m_state = READ_COMMAND_ID;
-                m_rxCount = 0;
+                StartFrame(" -- SOH -- ", READ_COMMAND_ID);
                 return;
             case STX:
-                m_rows.AddRow(" -- STX -- ", false);
-                m_state = READ_DATA;
-                m_rxCount = 0;
+                StartFrame(" -- STX -- ", READ_DATA);
                 return;
             case ETX:
                 m_rows.AddRow(" -- 03 --", false);
@@ -265,6 +259,13 @@ void ReadoutEngine::HandleDataLine()
     const std::string text = LineText();
     m_rows.ParseDataLine(text);
     m_rows.AddRow(text, true);
+    m_rxCount = 0;
+}
+
+void ReadoutEngine::StartFrame(const char* row, ReadoutState next)
+{
+    m_rows.AddRow(row, false);
+    m_state = next;
     m_rxCount = 0;
 }
 

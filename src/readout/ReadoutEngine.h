@@ -53,6 +53,8 @@ private:
     void HandleDataLine();
     // The received line's text: up to its CR LF, or up to a lone LF.
     std::string LineText() const;
+    // A frame's first byte: its row, the state that reads the frame, an empty line.
+    void StartFrame(const char* row, ReadoutState next);
     void BackToIdle(ReadoutEnd end);
 
     SerialLine& m_serial;
