@@ -4,6 +4,7 @@
 
 #include "FakeClock.h"
 #include "FakePort.h"
+#include "TempDir.h"
 
 #include "core/View.h"
 #include "readout/BlockCheck.h"
@@ -61,12 +62,13 @@ int main()
     block += static_cast<char>(
         BlockCheck(reinterpret_cast<const std::uint8_t*>(block.data()) + 1, block.size() - 1));
 
-    const auto logPath = std::filesystem::temp_directory_path() / "varnel-bench-Log1107.txt";
+    const test::TempDir dir;
+    const std::string logPath = dir.File(kTraceLogName);
     test::FakeClock clock;
     test::FakePort port(&clock);
     CountingView view;
     PortNames names;
-    ReadoutCore core(port, clock, view, names, logPath.string());
+    ReadoutCore core(port, clock, view, names, logPath);
 
     core.engine.StartReadout();
     port.Feed(std::string("/VAR5\\2BENCH\r\n") + block);
@@ -87,6 +89,5 @@ int main()
     std::printf("core throughput: %.1f MB/s (%.3f s CPU; target >= 20 MB/s)\n", mb / cpu, cpu);
     std::printf("trace log: %.2f MB\n", static_cast<double>(std::filesystem::file_size(logPath)) / 1e6);
     std::printf("peak resident memory: %.1f MB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
-    std::filesystem::remove(logPath);
     return core.engine.LastEnd() == ReadoutEnd::BlockCheck ? 0 : 1;
 }
