@@ -68,7 +68,7 @@ public:
     ResultRowModel* Rows() const { return m_rows; }
     LogViewer* Viewer() const { return m_viewer; }
     const DialogUnits& Units() const { return m_units; }
-    // The layout's outer window size; Test extends the client area to 50 below m_posDY.
+    // The layout's outer window size; Test extends the client area to kLineTestRowHeight below m_posDY.
     int LayoutWidth() const { return m_posDX; }
     int LayoutHeight() const { return m_posDY; }
     // The window's outer rectangle as it would be restored.

@@ -22,7 +22,7 @@ class LineTest {
 public:
     LineTest(SerialLine& serial, View& view);
 
-    // The window's start-up height (pixels); Test extends the window to 50 below it.
+    // The window's start-up height (pixels); Test extends the window to kLineTestRowHeight below it.
     void SetLayoutHeight(int posDY) { m_posDY = posDY; }
 
     void OnTest();
