@@ -144,8 +144,8 @@ bool QtSerialPortBackend::Open(const std::string& device, const LineSettings& se
         return false;
     }
     ApplyLineLevels(settings);
-    // The break count starts at the open, so a break before the first query counts.
-    m_lastBreakCount = -1;
+    // The break count starts at the open (Close has cleared the last one), so a
+    // break before the first query counts.
     (void)TakeBreakSeen();
     return true;
 }
