@@ -11,11 +11,6 @@ void PortNames::SetMapping(int portNumber, const std::string& device)
         m_map[portNumber] = device;
 }
 
-void PortNames::ClearMappings()
-{
-    m_map.clear();
-}
-
 std::string PortNames::DeviceFor(int portNumber) const
 {
     if (auto it = m_map.find(portNumber); it != m_map.end())

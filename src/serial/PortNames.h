@@ -11,7 +11,6 @@ namespace varnel {
 class PortNames {
 public:
     void SetMapping(int portNumber, const std::string& device);
-    void ClearMappings();
     // The device behind COMn; empty when no device can stand behind that number.
     std::string DeviceFor(int portNumber) const;
     const std::map<int, std::string>& Mappings() const { return m_map; }

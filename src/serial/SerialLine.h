@@ -56,8 +56,6 @@ public:
     std::string PortName() const;
     std::string DeviceName() const { return m_device; }
     std::string OpenError() const { return m_openError; }
-    // The settings last written to the open port ("as reported").
-    const LineSettings& ReportedSettings() const { return m_reported; }
 
     // A device path given directly (varnel-read --port /dev/...) instead of COMn.
     void SetDeviceOverride(const std::string& device) { m_deviceOverride = device; }
@@ -74,6 +72,7 @@ private:
     const PortNames& m_names;
     SentBytesSink* m_sink = nullptr;
     bool m_open = false;
+    // The settings last written to the open port ("as reported").
     LineSettings m_reported;
     std::string m_device;
     std::string m_deviceOverride;
