@@ -1,6 +1,8 @@
 #include "CliOptions.h"
 
 #include "readout/BaudChoices.h"
+#include "serial/PortNames.h"
+#include "serial/SerialLine.h"
 
 namespace varnel::cli {
 
@@ -89,6 +91,14 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         }
     }
     return o;
+}
+
+void SelectPort(const std::string& port, SerialLine& serial)
+{
+    if (const auto com = PortNames::ParseComName(port))
+        serial.m_portIndex = *com - 1;
+    else
+        serial.SetDeviceOverride(port);
 }
 
 } // namespace varnel::cli

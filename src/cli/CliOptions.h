@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+namespace varnel {
+class SerialLine;
+}
+
 namespace varnel::cli {
 
 enum class Format { Text, Csv, Json };
@@ -21,5 +25,9 @@ struct Options {
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error);
 
 std::string Usage();
+
+// Points the line at `--port`: COMn is the window's port index n - 1, anything
+// else a device path opened as given.
+void SelectPort(const std::string& port, SerialLine& serial);
 
 } // namespace varnel::cli

@@ -51,10 +51,8 @@ int main(int argc, char** argv)
 
     if (options->port.empty())
         core.serial.m_portIndex = LoadSettings().portIndex;
-    else if (const auto com = PortNames::ParseComName(options->port))
-        core.serial.m_portIndex = *com - 1;
     else
-        core.serial.SetDeviceOverride(options->port);
+        cli::SelectPort(options->port, core.serial);
 
     int exitCode = kExitTimeOut;
     view.onTimer = [&](int id) {

@@ -40,6 +40,14 @@ struct LineSettings {
 
 enum class BreakSeen { No, Yes, Unsupported };
 
+// A driver that counts breaks since it was loaded reports a break when its
+// count moved since the last query. `previous` is negative before the first
+// query after an open, which only takes the baseline.
+constexpr BreakSeen BreakSeenBetween(std::int64_t previous, std::int64_t current)
+{
+    return previous >= 0 && current != previous ? BreakSeen::Yes : BreakSeen::No;
+}
+
 // The port seam: one serial device at a time. Real: QSerialPort plus a few ioctls.
 // Fake: a scripted peer that records every call.
 class Port {

@@ -280,14 +280,12 @@ BreakSeen QtSerialPortBackend::TakeBreakSeen()
         return BreakSeen::Unsupported;
     return (errors & CE_BREAK) ? BreakSeen::Yes : BreakSeen::No;
 #elif defined(__linux__)
-    // The driver counts breaks since it was loaded; the first query after an
-    // open only takes the baseline.
     serial_icounter_struct counts{};
     if (::ioctl(static_cast<int>(m_port.handle()), TIOCGICOUNT, &counts) != 0)
         return BreakSeen::Unsupported;
     const std::int64_t previous = m_lastBreakCount;
     m_lastBreakCount = counts.brk;
-    return (previous >= 0 && counts.brk != previous) ? BreakSeen::Yes : BreakSeen::No;
+    return BreakSeenBetween(previous, counts.brk);
 #else
     return BreakSeen::Unsupported;
 #endif

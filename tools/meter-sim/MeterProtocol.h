@@ -82,25 +82,39 @@ struct ReadoutReport {
 int ModeBRate(char z);
 int ModeCRate(char z);
 
-// The meter side of IEC 62056-21 readout mode as a pure state machine: bytes
-// and time in, bytes out. It never reads a clock; the caller passes the time
-// and the line rate the reader has set (on a pseudo-terminal both ends share
-// one rate, so the meter cannot impose its own; it only checks the reader's).
-class MeterProtocol {
+// What a transport (pseudo-terminal, socket) serves: bytes and time in, bytes
+// out. It never reads a clock; the caller passes the time and the line rate
+// the reader has set, or 0 where the transport carries no line settings.
+class MeterSide {
+public:
+    virtual ~MeterSide() = default;
+
+    virtual void Receive(const std::uint8_t* data, std::size_t count, SimTime now, int lineBaud) = 0;
+    // Bytes whose transmission has ended by `now`.
+    virtual std::string TakeOutput(SimTime now, int lineBaud) = 0;
+    // When TakeOutput next has something to do; nullopt while only input can
+    // move the meter on.
+    virtual std::optional<SimTime> NextDue() const = 0;
+    // True once when the meter wants the device closed.
+    virtual bool TakeHangup() = 0;
+    virtual std::vector<ReadoutReport> TakeReports() = 0;
+    // Ends a readout in progress (the meter is being switched off).
+    virtual void Abort(const std::string& outcome) = 0;
+};
+
+// The meter side of IEC 62056-21 readout mode as a pure state machine. On a
+// pseudo-terminal both ends share one rate, so the meter cannot impose its
+// own; it only checks the reader's.
+class MeterProtocol final : public MeterSide {
 public:
     explicit MeterProtocol(MeterConfig config);
 
-    void Receive(const std::uint8_t* data, std::size_t count, SimTime now, int lineBaud);
-    // Bytes whose transmission has ended by `now`.
-    std::string TakeOutput(SimTime now, int lineBaud);
-    // When TakeOutput next has something to do; nullopt while only input can
-    // move the meter on.
-    std::optional<SimTime> NextDue() const;
-    // True once when the meter wants the device closed.
-    bool TakeHangup();
-    std::vector<ReadoutReport> TakeReports();
-    // Ends a readout in progress (the meter is being switched off).
-    void Abort(const std::string& outcome);
+    void Receive(const std::uint8_t* data, std::size_t count, SimTime now, int lineBaud) override;
+    std::string TakeOutput(SimTime now, int lineBaud) override;
+    std::optional<SimTime> NextDue() const override;
+    bool TakeHangup() override;
+    std::vector<ReadoutReport> TakeReports() override;
+    void Abort(const std::string& outcome) override;
     bool InReadout() const { return m_report.has_value(); }
 
     // One character on the line: start bit, 7 data bits, parity, stop bit.

@@ -54,7 +54,12 @@ constexpr std::array<SpeedEntry, 16> kSpeeds{{
 } // namespace
 
 PtyMeter::PtyMeter(MeterConfig config, std::string linkPath)
-    : m_protocol(std::move(config)), m_linkPath(std::move(linkPath))
+    : PtyMeter(std::make_unique<MeterProtocol>(std::move(config)), std::move(linkPath))
+{
+}
+
+PtyMeter::PtyMeter(std::unique_ptr<MeterSide> meter, std::string linkPath)
+    : m_meter(std::move(meter)), m_linkPath(std::move(linkPath))
 {
 }
 
@@ -111,7 +116,7 @@ void PtyMeter::Stop()
         while (write(m_wake[1], &wake, 1) < 0 && errno == EINTR) {
         }
         m_thread.join();
-        m_protocol.Abort("stopped");
+        m_meter->Abort("stopped");
         DeliverReports();
     }
     CloseDevice();
@@ -231,7 +236,7 @@ void PtyMeter::Run()
     std::array<std::uint8_t, 256> buf{};
     while (!m_stop) {
         milliseconds wait = kMaxPollWait;
-        if (const auto due = m_protocol.NextDue()) {
+        if (const auto due = m_meter->NextDue()) {
             const auto ahead = std::chrono::ceil<milliseconds>(*due - Now());
             wait = std::clamp(ahead, milliseconds{0}, kMaxPollWait);
         }
@@ -250,14 +255,14 @@ void PtyMeter::Run()
                 const ssize_t n = read(m_master, buf.data(), buf.size());
                 if (n <= 0)
                     break;
-                m_protocol.Receive(buf.data(), static_cast<std::size_t>(n), now, lineBaud);
+                m_meter->Receive(buf.data(), static_cast<std::size_t>(n), now, lineBaud);
             }
         } else if (fds[0].revents & (POLLHUP | POLLERR)) {
             std::this_thread::sleep_for(kHangupBackoff);
         }
-        pending += m_protocol.TakeOutput(now, lineBaud);
+        pending += m_meter->TakeOutput(now, lineBaud);
 
-        if (m_protocol.TakeHangup()) {
+        if (m_meter->TakeHangup()) {
             pending.clear();
             CloseDevice();
             std::string error;
@@ -277,7 +282,7 @@ void PtyMeter::Run()
 
 void PtyMeter::DeliverReports()
 {
-    for (auto& report : m_protocol.TakeReports()) {
+    for (auto& report : m_meter->TakeReports()) {
         if (onReport)
             onReport(report);
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,6 +19,7 @@ namespace varnel::sim {
 class PtyMeter {
 public:
     explicit PtyMeter(MeterConfig config, std::string linkPath = {});
+    PtyMeter(std::unique_ptr<MeterSide> meter, std::string linkPath);
     ~PtyMeter();
     PtyMeter(const PtyMeter&) = delete;
     PtyMeter& operator=(const PtyMeter&) = delete;
@@ -50,7 +52,7 @@ private:
     void WritePending(std::string& pending);
     void DeliverReports();
 
-    MeterProtocol m_protocol;
+    std::unique_ptr<MeterSide> m_meter;
     std::string m_linkPath;
     int m_master = -1;
     int m_slave = -1;  // held open so the master never sees a hang-up between readers
