@@ -63,13 +63,13 @@ struct MeterConfig {
 struct ReadoutReport {
     std::string request;
     std::string address;
-    int signOnBaud = 0;           // the reader's line rate when the request arrived
+    int signOnBaud = 0;           // the reader's line rate when the request arrived; 0 unknown
     std::string identification;   // as sent, without its line end
     char mode = '?';              // 'A', 'B' or 'C'
     int offeredBaud = 0;          // the rate the identification offers
     std::string acknowledgement;  // as received; empty when none came
     int dataBaud = 0;             // the meter's rate for the data block
-    int readerBaudAtData = 0;     // the reader's line rate when the block began
+    int readerBaudAtData = 0;     // the reader's line rate when the block began; 0 unknown
     std::string breakReply;       // "", "received" or "missing"
     std::string outcome;          // "complete", "silent", "password", "hangup", "interrupted"
     std::vector<std::string> faults;
