@@ -1,5 +1,7 @@
 #include "PtyMeter.h"
 
+#include "PosixIo.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -25,21 +27,9 @@ constexpr milliseconds kMaxPollWait{100};
 // After an unexpected hang-up condition on the master, before polling again.
 constexpr milliseconds kHangupBackoff{10};
 
-SimTime Now()
-{
-    return std::chrono::duration_cast<SimTime>(std::chrono::steady_clock::now().time_since_epoch());
-}
-
-std::string Errno(const std::string& what)
-{
-    return what + ": " + std::strerror(errno);
-}
-
-bool SetFlags(int fd)
-{
-    const int fl = fcntl(fd, F_GETFL);
-    return fl >= 0 && fcntl(fd, F_SETFL, fl | O_NONBLOCK) == 0 && fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
-}
+using posix::Errno;
+using posix::Now;
+using posix::SetFlags;
 
 struct SpeedEntry {
     speed_t code;
