@@ -1,15 +1,19 @@
-// varnel-meter-sim: a simulated IEC 62056-21 meter on a pseudo-terminal.
+// varnel-meter-sim: a simulated IEC 62056-21 meter on a pseudo-terminal or a
+// virtual machine's serial port.
 #include "MeterData.h"
 #include "PtyMeter.h"
+#include "SocketMeter.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <string>
 
 #include <pthread.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,12 +22,13 @@ using namespace varnel::sim;
 // sysexits.h values, spelled out for clarity at the call sites.
 constexpr int kExitUsage = 64;
 constexpr int kExitNoInput = 66;
+constexpr int kExitUnavailable = 69;
 constexpr int kExitOsErr = 71;
 constexpr int kExitCantCreate = 73;
 
 void PrintUsage(std::ostream& out)
 {
-    out << "usage: varnel-meter-sim [--link PATH] [--data FILE] [--identification TEXT]\n"
+    out << "usage: varnel-meter-sim [--link PATH | --socket PATH] [--data FILE] [--identification TEXT]\n"
            "                        [--reaction-ms N] [--initial-baud RATE] [--no-pace]\n"
            "                        [--report FILE] [--fault NAME]...\n"
            "faults: " << FaultNames() << "\n";
@@ -43,6 +48,7 @@ bool ParseInt(const std::string& text, int low, int high, int& value)
 struct Arguments {
     MeterConfig config;
     std::string link;
+    std::string socket;
     std::string data;
     std::string report;
     bool identificationGiven = false;
@@ -69,6 +75,8 @@ int Parse(int argc, char** argv, Arguments& args)
         int number = 0;
         if (arg == "--link") {
             args.link = value;
+        } else if (arg == "--socket") {
+            args.socket = value;
         } else if (arg == "--data") {
             args.data = value;
         } else if (arg == "--report") {
@@ -86,6 +94,10 @@ int Parse(int argc, char** argv, Arguments& args)
             std::cerr << "varnel-meter-sim: bad argument " << arg << ' ' << value << '\n';
             return kExitUsage;
         }
+    }
+    if (!args.link.empty() && !args.socket.empty()) {
+        std::cerr << "varnel-meter-sim: --link and --socket exclude each other\n";
+        return kExitUsage;
     }
     return 0;
 }
@@ -131,25 +143,49 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
+    sigaddset(&stopSignals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // SIGUSR1 asks for a line break; any other of the set stops the meter.
+    const auto serve = [&](const std::function<void()>& sendBreak) {
+        int signal = 0;
+        while (sigwait(&stopSignals, &signal) == 0 && signal == SIGUSR1)
+            sendBreak();
+    };
 
-    PtyMeter meter(args.config, args.link);
     std::size_t count = 0;
-    meter.onReport = [&](const ReadoutReport& report) {
+    const auto onReport = [&](const ReadoutReport& report) {
         std::cerr << "varnel-meter-sim: " << Summary(++count, report) << std::endl;
         if (reportFile.is_open())
             reportFile << report.ToJson() << '\n' << std::flush;
     };
-    meter.onNewDevice = [](const std::string& device) { std::cout << device << std::endl; };
     std::string error;
+    if (!args.socket.empty()) {
+        SocketMeter meter(args.config, args.socket);
+        meter.onReport = onReport;
+        meter.onClosed = [](const std::string& reason) {
+            std::cerr << "varnel-meter-sim: " << reason << std::endl;
+            kill(getpid(), SIGHUP);
+        };
+        if (!meter.Start(error)) {
+            std::cerr << "varnel-meter-sim: " << error << '\n';
+            return kExitUnavailable;
+        }
+        std::cout << args.socket << std::endl;
+        serve([&] { meter.SendBreak(); });
+        meter.Stop();
+        return 0;
+    }
+
+    PtyMeter meter(args.config, args.link);
+    meter.onReport = onReport;
+    meter.onNewDevice = [](const std::string& device) { std::cout << device << std::endl; };
     if (const auto result = meter.Start(error); result != PtyMeter::StartResult::Ok) {
         std::cerr << "varnel-meter-sim: " << error << '\n';
         return result == PtyMeter::StartResult::LinkFailed ? kExitCantCreate : kExitOsErr;
     }
     std::cout << meter.DevicePath() << std::endl;
 
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    serve([] { std::cerr << "varnel-meter-sim: a pseudo-terminal cannot carry a line break" << std::endl; });
     meter.Stop();
     return 0;
 }
