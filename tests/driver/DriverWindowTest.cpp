@@ -1,0 +1,149 @@
+// The window in the guest, on the kernel's 8250 driver: what its RTS and DTR
+// boxes and its line test do to a real UART, read back from the driver and
+// from the UART's own registers.
+#include "ReadoutDlg.h"
+#include "core/Clock.h"
+#include "core/ControlIds.h"
+#include "serial/QtSerialPortBackend.h"
+
+#include <QAbstractButton>
+#include <QtTest>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+using namespace varnel;
+
+namespace {
+
+const char* const kDevice = "/dev/ttyS1";
+constexpr int kBothLines = TIOCM_RTS | TIOCM_DTR;
+constexpr int kBreakBit = 0x40; // line control register: TxD held at space
+constexpr int kSevenEvenOne = 0x1A; // word length 7, one stop bit, even parity on
+
+int ModemLines(int fd)
+{
+    int lines = 0;
+    return ioctl(fd, TIOCMGET, &lines) == 0 ? lines & kBothLines : -1;
+}
+
+int LineControlRegister()
+{
+    std::string base;
+    std::ifstream("/sys/class/tty/ttyS1/port") >> base;
+    const int fd = open("/dev/port", O_RDONLY | O_CLOEXEC);
+    unsigned char lcr = 0;
+    const bool ok = fd >= 0 && pread(fd, &lcr, 1, static_cast<off_t>(std::strtoul(base.c_str(), nullptr, 0) + 3)) == 1;
+    if (fd >= 0)
+        close(fd);
+    return ok ? lcr : -1;
+}
+
+// The host acts on a request file in the shared results folder (the current
+// directory) and removes it when done.
+bool AskHost(const char* what)
+{
+    std::ofstream("request.new") << what << '\n';
+    if (std::rename("request.new", "request") != 0)
+        return false;
+    for (int i = 0; i < 300 && access("request", F_OK) == 0; ++i)
+        QTest::qWait(100);
+    return access("request", F_OK) != 0;
+}
+
+// The window with the real backend on COM2, mapped to the UART. The probe
+// descriptor is opened first, so that its own open raises no line later.
+struct Window {
+    static PortNames UartNames()
+    {
+        PortNames names;
+        names.SetMapping(2, kDevice);
+        return names;
+    }
+    static WindowSettings OnCom2()
+    {
+        WindowSettings settings;
+        settings.portIndex = 1;
+        return settings;
+    }
+    Window()
+    {
+        dlg.SetMessageHandler([this](const std::string& text, MessageIcon) { messages << QString::fromStdString(text); });
+        dlg.show();
+    }
+    ~Window() { close(probe); }
+    void Click(int id) { static_cast<QAbstractButton*>(dlg.Control(id))->click(); }
+    bool Shown(int id) const { return dlg.Control(id)->isVisible(); }
+
+    int probe = open(kDevice, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    QtSerialPortBackend port;
+    SystemClock clock;
+    PortNames names = UartNames();
+    WindowSettings settings = OnCom2();
+    CReadoutDlg dlg{port, clock, names, settings, "Log1107.txt"};
+    QStringList messages;
+};
+
+} // namespace
+
+class DriverWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rtsAndDtrBoxesSetAndClearEachLine();
+    void lineTestSeesTheHostsBreakAndHoldsItsOwn();
+};
+
+void DriverWindowTest::rtsAndDtrBoxesSetAndClearEachLine()
+{
+    Window w;
+    QVERIFY(w.probe >= 0);
+    w.Click(IDC_TEST);
+    QVERIFY2(w.messages.isEmpty(), qPrintable(w.messages.join('\n')));
+    QCOMPARE(ModemLines(w.probe), kBothLines);
+    for (const int id : {IDC_RTS, IDC_DTR}) {
+        const int line = id == IDC_RTS ? TIOCM_RTS : TIOCM_DTR;
+        w.Click(id);
+        QCOMPARE(ModemLines(w.probe), kBothLines & ~line);
+        w.Click(id);
+        QCOMPARE(ModemLines(w.probe), kBothLines);
+    }
+    // An unchecked box keeps its line lowered through the next open.
+    w.Click(IDC_RTS);
+    w.Click(IDC_TEST);
+    QCOMPARE(ModemLines(w.probe), TIOCM_DTR);
+    QVERIFY2(w.messages.isEmpty(), qPrintable(w.messages.join('\n')));
+}
+
+void DriverWindowTest::lineTestSeesTheHostsBreakAndHoldsItsOwn()
+{
+    Window w;
+    w.Click(IDC_TEST);
+    QVERIFY2(w.messages.isEmpty(), qPrintable(w.messages.join('\n')));
+    QCOMPARE(LineControlRegister() & 0x3F, kSevenEvenOne);
+    // Three refreshes on a quiet line: red throughout.
+    for (int i = 0; i < 30; ++i) {
+        QTest::qWait(50);
+        QVERIFY2(!w.Shown(IDC_RXD_GREEN) && w.Shown(IDC_RXD_RED), "RxD green without a break");
+    }
+    QVERIFY(AskHost("break"));
+    QTRY_VERIFY_WITH_TIMEOUT(w.Shown(IDC_RXD_GREEN) && !w.Shown(IDC_RXD_RED), 10000);
+    // A later refresh without a new break goes back to red.
+    QTRY_VERIFY_WITH_TIMEOUT(!w.Shown(IDC_RXD_GREEN) && w.Shown(IDC_RXD_RED), 10000);
+
+    w.Click(IDC_BREAK);
+    QCOMPARE(LineControlRegister() & kBreakBit, kBreakBit);
+    QVERIFY(w.Shown(IDC_TXD_GREEN) && !w.Shown(IDC_TXD_RED));
+    w.Click(IDC_BREAK);
+    QCOMPARE(LineControlRegister() & kBreakBit, 0);
+    QVERIFY(!w.Shown(IDC_TXD_GREEN) && w.Shown(IDC_TXD_RED));
+    QVERIFY2(w.messages.isEmpty(), qPrintable(w.messages.join('\n')));
+}
+
+QTEST_MAIN(DriverWindowTest)
+#include "DriverWindowTest.moc"

@@ -1,0 +1,68 @@
+// Runs a command while watching a serial device's line settings and modem
+// lines through a descriptor opened before the command starts: the kernel
+// raises RTS and DTR at every open, so a later open would hide what the
+// command left lowered. Each new state goes to stderr, e.g. "9600 7E1 RTS dtr"
+// (lower case: lowered). Exits with the command's status.
+#include <cstdio>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+std::string State(int fd)
+{
+    termios t{};
+    int lines = 0;
+    if (tcgetattr(fd, &t) != 0 || ioctl(fd, TIOCMGET, &lines) != 0)
+        return "unreadable";
+    static const struct { speed_t code; const char* text; } kSpeeds[] = {
+        {B300, "300"}, {B600, "600"}, {B1200, "1200"}, {B2400, "2400"}, {B4800, "4800"},
+        {B9600, "9600"}, {B19200, "19200"}, {B38400, "38400"}, {B57600, "57600"}, {B115200, "115200"}};
+    std::string state = "other";
+    for (const auto& s : kSpeeds)
+        if (cfgetospeed(&t) == s.code)
+            state = s.text;
+    const tcflag_t size = t.c_cflag & CSIZE;
+    state += ' ';
+    state += size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
+    state += !(t.c_cflag & PARENB) ? 'N' : (t.c_cflag & PARODD) ? 'O' : 'E';
+    state += (t.c_cflag & CSTOPB) ? '2' : '1';
+    state += (lines & TIOCM_RTS) ? " RTS" : " rts";
+    state += (lines & TIOCM_DTR) ? " DTR" : " dtr";
+    return state;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: LineProbe DEVICE COMMAND [ARG...]\n");
+        return 64;
+    }
+    const int fd = open(argv[1], O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        std::perror(argv[1]);
+        return 66;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        execvp(argv[2], argv + 2);
+        std::perror(argv[2]);
+        _exit(127);
+    }
+    std::string last;
+    int status = 0;
+    for (pid_t done = 0; done != child;) {
+        done = waitpid(child, &status, WNOHANG);
+        if (const std::string now = State(fd); now != last)
+            std::fprintf(stderr, "%s\n", (last = now).c_str());
+        usleep(5000);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
