@@ -3,11 +3,21 @@
 #include "ReadoutDlg.h"
 #include "StartSettings.h"
 #include "core/Clock.h"
+#include "serial/DeviceAccess.h"
 #include "serial/QtSerialPortBackend.h"
+#include "serial/SerialLine.h"
+
+#include "VarnelVersion.h"
 
 namespace varnel {
 
-CReadoutApp::CReadoutApp(int& argc, char** argv) : m_app(argc, argv) {}
+CReadoutApp::CReadoutApp(int& argc, char** argv) : m_app(argc, argv)
+{
+    QCoreApplication::setApplicationName(QStringLiteral(VARNEL_NAME));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VARNEL_VERSION));
+    // Lets the desktop match the window to its entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VARNEL_DESKTOP_ID));
+}
 
 int CReadoutApp::InitInstance()
 {
@@ -15,6 +25,9 @@ int CReadoutApp::InitInstance()
     QtSerialPortBackend port;
     SystemClock clock;
     CReadoutDlg dlg(port, clock, settings.names, settings.window);
+    dlg.Widgets().SetMessageDetail([&port](const std::string& text) {
+        return text == kOpenPortError && port.OpenDenied() ? AccessDeniedReason(port.Device()) : std::string();
+    });
     dlg.SetDestroyHandler([](int portIndex, const QRect& restoredRect) {
         SaveWindowSettings(portIndex, restoredRect);
     });

@@ -25,6 +25,8 @@ class WidgetView final : public View {
 public:
     using TimerHandler = std::function<void(int id)>;
     using MessageHandler = std::function<void(const std::string& text, MessageIcon icon)>;
+    // Extra lines for a message box below its text; empty for none.
+    using MessageDetail = std::function<std::string(const std::string& text)>;
 
     // `window` is the top-level whose client area SetWindowBottom sizes and
     // which parents the timers and message boxes.
@@ -35,6 +37,7 @@ public:
     void SetResultList(ResultListView* list, ResultRowModel* rows);
     // Replaces the modal box, for example in tests, which must never block.
     void SetMessageHandler(MessageHandler handler) { m_showMessage = std::move(handler); }
+    void SetMessageDetail(MessageDetail detail) { m_messageDetail = std::move(detail); }
     bool TimerRunning(int id) const;
 
     void SetControlText(int id, const std::string& text) override;
@@ -58,6 +61,7 @@ private:
 
     QWidget& m_window;
     TimerHandler m_onTimer;
+    MessageDetail m_messageDetail;
     MessageHandler m_showMessage;
     std::map<int, QWidget*> m_controls;
     std::map<int, QTimer*> m_timers;

@@ -29,12 +29,29 @@ std::string RateList()
 
 } // namespace
 
+// Headed "Usage:", "Options:", "Exit status:": the man page is made from this text.
 std::string Usage()
 {
-    return "usage: varnel-read [--port PORT] [--initial-baud RATE] [--transmit-baud RATE]"
-           " [--format text|csv|json]\n"
-           "  PORT  COMn (as the window names ports) or a device path; default: the port saved by the window\n"
-           "  RATE  one of: " + RateList() + " (default auto)\n";
+    return "Usage: varnel-read [OPTION]...\n"
+           "One readout of an IEC 62056-21 meter (readout mode), with the window's engine,\n"
+           "rows and trace log \"Log1107.txt\" in the current directory.\n"
+           "\n"
+           "Options:\n"
+           "  --port PORT           COMn (as the window names ports) or a device path;\n"
+           "                        default: the port saved by the window\n"
+           "  --initial-baud RATE   the window's \"Initial baudrate:\" choice (default auto)\n"
+           "  --transmit-baud RATE  the window's \"Transmit baudrate:\" choice (default auto)\n"
+           "  --format FORMAT       text, csv or json (default text)\n"
+           "  -h, --help            show this help and exit\n"
+           "  --version             show the version and exit\n"
+           "\n"
+           "RATE is one of: " + RateList() + "\n"
+           "\n"
+           "Exit status:\n"
+           "  0   the readout ended at its block check byte\n"
+           "  1   the port could not be opened (the reason is on stderr)\n"
+           "  2   the meter fell silent for 3 s (time-out)\n"
+           "  64  bad arguments\n";
 }
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error)
@@ -51,6 +68,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         }
         if (name == "--help" || name == "-h") {
             o.help = true;
+            continue;
+        }
+        if (name == "--version") {
+            o.version = true;
             continue;
         }
         if (name != "--port" && name != "--initial-baud" && name != "--transmit-baud" && name != "--format") {

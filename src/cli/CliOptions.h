@@ -18,6 +18,7 @@ struct Options {
     int transmitBaudIndex = 0; // index into the "Transmit baudrate:" items
     Format format = Format::Text;
     bool help = false;
+    bool version = false;
 };
 
 // Parses the arguments after the program name; on failure returns nothing and

@@ -9,7 +9,10 @@
 #include "readout/ReadoutCore.h"
 #include "serial/PortNames.h"
 #include "serial/QtSerialPortBackend.h"
+#include "serial/DeviceAccess.h"
 #include "settings/Settings.h"
+
+#include "VarnelVersion.h"
 
 #include <QCoreApplication>
 
@@ -36,6 +39,10 @@ int main(int argc, char** argv)
     }
     if (options->help) {
         std::cout << cli::Usage();
+        return 0;
+    }
+    if (options->version) {
+        std::cout << "varnel-read (" VARNEL_NAME ") " VARNEL_VERSION "\n";
         return 0;
     }
 
@@ -72,8 +79,11 @@ int main(int argc, char** argv)
     };
 
     core.engine.StartReadout();
-    if (!core.serial.IsOpen())
+    if (!core.serial.IsOpen()) {
+        if (port.OpenDenied())
+            std::cerr << AccessDeniedReason(port.Device()) << '\n';
         return kExitOpenFailed;
+    }
     app.exec();
     view.Finish();
     return exitCode;

@@ -113,6 +113,7 @@ bool QtSerialPortBackend::Open(const std::string& device, const LineSettings& se
 {
     Close();
     m_lastError.clear();
+    m_openDenied = false;
 
     // The lock is taken on the name: two names of one device must give one name.
     const QString given = QString::fromLocal8Bit(device.c_str());
@@ -134,7 +135,9 @@ bool QtSerialPortBackend::Open(const std::string& device, const LineSettings& se
     m_port.setFlowControl(FlowOf(settings));
 
     if (!m_port.open(QIODevice::ReadWrite)) {
-        m_lastError = InUseByOther(m_port.error(), path) ? kInUse : ToStd(m_port.errorString());
+        const bool inUse = InUseByOther(m_port.error(), path);
+        m_openDenied = !inUse && m_port.error() == QSerialPort::PermissionError;
+        m_lastError = inUse ? kInUse : ToStd(m_port.errorString());
         m_port.clearError();
         return false;
     }

@@ -37,6 +37,8 @@ public:
 
     // The device as opened, symbolic links resolved.
     const std::string& Device() const { return m_device; }
+    // Whether the last Open failed because this user may not open the device.
+    bool OpenDenied() const { return m_openDenied; }
     // Whether a device is held (false after a vanished device was released).
     bool HoldsDevice() const { return m_port.isOpen(); }
 
@@ -56,6 +58,7 @@ private:
     std::int64_t m_lastBreakCount = -1;
     // Closing a dead device reports errors of its own; they must not re-enter.
     bool m_closing = false;
+    bool m_openDenied = false;
 };
 
 } // namespace varnel

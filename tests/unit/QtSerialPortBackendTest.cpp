@@ -2,6 +2,8 @@
 // far end of the line.
 #include "serial/QtSerialPortBackend.h"
 
+#include "serial/DeviceAccess.h"
+
 #include "TempDir.h"
 
 #include <QCoreApplication>
@@ -19,6 +21,8 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -243,6 +247,38 @@ TEST_P(VanishedDeviceTest, PortGoesSilentWithoutSpinning)
 
 INSTANTIATE_TEST_SUITE_P(Backend, VanishedDeviceTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "NoticedByEventLoop" : "NoticedByRead"; });
+
+// What a user who may not open the device is told: never to join root's group.
+struct AdviceRow {
+    const char* group;
+    const char* advice;
+};
+class PermissionAdviceTest : public ::testing::TestWithParam<AdviceRow> {};
+
+TEST_P(PermissionAdviceTest, NamesTheGroupAndTheCommand)
+{
+    EXPECT_EQ(PermissionAdvice("/dev/ttyUSB0", GetParam().group), GetParam().advice);
+}
+
+INSTANTIATE_TEST_SUITE_P(DeviceAccess, PermissionAdviceTest, ::testing::Values(
+    AdviceRow{"dialout", "Permission denied: /dev/ttyUSB0 belongs to the group dialout; add this user to it with\n"
+                         "  sudo usermod -aG dialout $USER\nthen log out and in again"},
+    AdviceRow{"root", "Permission denied: this user may not read and write /dev/ttyUSB0; ask the administrator for access to it"},
+    AdviceRow{"", "Permission denied: this user may not read and write /dev/ttyUSB0; ask the administrator for access to it"}));
+
+// The group is read from the device's own entry, which needs no permission on the device.
+TEST(DeviceAccess, GroupOfADeviceNobodyMayOpen)
+{
+    test::TempDir dir;
+    const std::string device = dir.File("ttyUSB0");
+    ASSERT_GE(::close(::open(device.c_str(), O_CREAT | O_WRONLY, 0)), 0);
+    const group* dialout = ::getgrnam("dialout");
+    const bool chowned = dialout != nullptr && ::chown(device.c_str(), static_cast<uid_t>(-1), dialout->gr_gid) == 0;
+    const group* expected = chowned ? dialout : ::getgrgid(getegid());
+    ASSERT_NE(expected, nullptr);
+    EXPECT_EQ(DeviceGroup(device), expected->gr_name);
+    EXPECT_EQ(DeviceGroup(dir.File("absent")), "");
+}
 
 } // namespace
 } // namespace varnel

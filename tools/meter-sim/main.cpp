@@ -12,6 +12,8 @@
 #include <iostream>
 #include <string>
 
+#include "VarnelVersion.h"
+
 #include <pthread.h>
 #include <unistd.h>
 
@@ -26,12 +28,37 @@ constexpr int kExitUnavailable = 69;
 constexpr int kExitOsErr = 71;
 constexpr int kExitCantCreate = 73;
 
+// Headed "Usage:", "Options:", "Exit status:": the man page is made from this text.
 void PrintUsage(std::ostream& out)
 {
-    out << "usage: varnel-meter-sim [--link PATH | --socket PATH] [--data FILE] [--identification TEXT]\n"
-           "                        [--reaction-ms N] [--initial-baud RATE] [--no-pace]\n"
-           "                        [--report FILE] [--fault NAME]...\n"
-           "faults: " << FaultNames() << "\n";
+    out << "Usage: varnel-meter-sim [OPTION]...\n"
+           "A simulated IEC 62056-21 meter (readout mode) on a pseudo-terminal or a virtual\n"
+           "machine's serial port. The first line of stdout is the device; it serves one\n"
+           "readout after another until SIGINT, SIGTERM or SIGHUP.\n"
+           "\n"
+           "Options:\n"
+           "  --link PATH            a symbolic link to the device\n"
+           "  --socket PATH          serve the telnet serial port on the Unix socket PATH\n"
+           "                         instead of a pseudo-terminal\n"
+           "  --data FILE            the data lines, or a raw capture (.bin), to serve\n"
+           "  --identification TEXT  the identification line (default /VAR5\\2VARNEL-SIM)\n"
+           "  --reaction-ms N        pause before each answer (default 200)\n"
+           "  --initial-baud RATE    the rate the request is expected at (default 300)\n"
+           "  --no-pace              send at once instead of one byte per 10 bit times\n"
+           "  --report FILE          one JSON object per line and readout\n"
+           "  --fault NAME           misbehave as NAME (repeatable)\n"
+           "  -h, --help             show this help and exit\n"
+           "  --version              show the version and exit\n"
+           "\n"
+           "NAME is one of: " << FaultNames() << "\n"
+           "\n"
+           "Exit status:\n"
+           "  0   stopped by a signal, or the far end of the socket closed the line\n"
+           "  64  bad arguments\n"
+           "  66  the data file cannot be read\n"
+           "  69  the socket cannot be connected\n"
+           "  71  no pseudo-terminal could be made\n"
+           "  73  the link or the report file cannot be created\n";
 }
 
 bool ParseInt(const std::string& text, int low, int high, int& value)
@@ -61,6 +88,10 @@ int Parse(int argc, char** argv, Arguments& args)
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             PrintUsage(std::cout);
+            std::exit(0);
+        }
+        if (arg == "--version") {
+            std::cout << "varnel-meter-sim (" VARNEL_NAME ") " VARNEL_VERSION "\n";
             std::exit(0);
         }
         if (arg == "--no-pace") {
