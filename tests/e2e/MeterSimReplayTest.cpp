@@ -77,7 +77,8 @@ Expected ReferenceRows(const std::string& received)
             plain(hex);
         } else if (state == Ident && c == '\n') {
             plain(line[0] == '/' ? text() : " -- Identification error -- ");
-            state = AwaitStx;
+            if (line != "/?!\r\n")  // the probe's echo of the request
+                state = AwaitStx;
             line.clear();
         } else if (state == Data && c == '\n') {
             const std::string t = text();
