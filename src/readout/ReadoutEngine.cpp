@@ -108,14 +108,16 @@ void ReadoutEngine::OnReceiveTick()
     }
 
     // Drain what has arrived: at 38400 bit/s and more, one 100-byte read per
-    // 50 ms tick would fall behind the line without bound.
+    // 50 ms tick would fall behind the line without bound. A short read has
+    // taken all there was; reading on would chase bytes that trickle in one at
+    // a time, a poll and a read each, for nothing the next tick cannot take.
     for (int chunk = 0; chunk < kMaxChunksPerTick; ++chunk) {
         const std::size_t n = m_serial.Read(m_readBuf, sizeof m_readBuf);
-        if (n == 0)
-            return;
         for (std::size_t i = 0; i < n; ++i)
             if (!ProcessByte(m_readBuf[i]))
                 return;
+        if (n < sizeof m_readBuf)
+            return;
     }
 }
 
