@@ -1,10 +1,12 @@
 // varnel-meter-sim: a simulated IEC 62056-21 meter on a pseudo-terminal or a
 // virtual machine's serial port.
 #include "MeterData.h"
+#include "PushMeter.h"
 #include "PtyMeter.h"
 #include "SocketMeter.h"
 
 #include <cerrno>
+#include <memory>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -21,6 +23,7 @@ using namespace varnel::sim;
 
 // sysexits.h values, spelled out for clarity at the call sites.
 constexpr int kExitUsage = 64;
+constexpr int kExitDataErr = 65;
 constexpr int kExitNoInput = 66;
 constexpr int kExitUnavailable = 69;
 constexpr int kExitOsErr = 71;
@@ -28,10 +31,34 @@ constexpr int kExitCantCreate = 73;
 
 void PrintUsage(std::ostream& out)
 {
-    out << "usage: varnel-meter-sim [--link PATH | --socket PATH] [--data FILE] [--identification TEXT]\n"
-           "                        [--reaction-ms N] [--initial-baud RATE] [--no-pace]\n"
-           "                        [--report FILE] [--fault NAME]...\n"
-           "faults: " << FaultNames() << "\n";
+    out << "Usage: varnel-meter-sim [OPTION]...\n"
+           "A simulated IEC 62056-21 meter on a pseudo-terminal (or a virtual machine's serial port);\n"
+           "the first line of stdout is its device.\n"
+           "\n"
+           "Options:\n"
+           "  --link PATH            a symbolic link to the device\n"
+           "  --socket PATH          serve the telnet server on the Unix socket PATH instead\n"
+           "  --data FILE            the meter's data: a raw capture (.bin) or data lines\n"
+           "  --identification TEXT  the identification line (default /VAR5\\2VARNEL-SIM)\n"
+           "  --reaction-ms N        pause before each answer, default 200\n"
+           "  --initial-baud RATE    the rate the meter expects the request at, default 300\n"
+           "  --no-pace              send at once instead of one byte per 10 bit times\n"
+           "  --address ADDR         answer only requests with this address (or none)\n"
+           "  --push MS              a push meter (mode D): send the data as a telegram, MS ms after the last\n"
+           "  --push-stx             with --push: frame each telegram with STX, ETX and the block check\n"
+           "  --replay FILE          answer with the meter's bytes of a varnel-read --capture file\n"
+           "  --report FILE          one JSON object per readout\n"
+           "  --fault NAME           a line fault, repeatable: " << FaultNames() << "\n"
+           "  -h, --help             show this help and exit\n"
+           "\n"
+           "Exit status:\n"
+           "  0   stopped by a signal, or the far end closed the socket\n"
+           "  64  bad arguments\n"
+           "  65  a damaged capture file (the error names its line)\n"
+           "  66  unreadable data or capture file\n"
+           "  69  the socket cannot be reached\n"
+           "  71  no pseudo-terminal\n"
+           "  73  the link or the report file cannot be made\n";
 }
 
 bool ParseInt(const std::string& text, int low, int high, int& value)
@@ -51,6 +78,9 @@ struct Arguments {
     std::string socket;
     std::string data;
     std::string report;
+    std::string replay;
+    int pushMs = -1;
+    bool pushStx = false;
     bool identificationGiven = false;
 };
 
@@ -67,6 +97,10 @@ int Parse(int argc, char** argv, Arguments& args)
             args.config.pace = false;
             continue;
         }
+        if (arg == "--push-stx") {
+            args.pushStx = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             std::cerr << "varnel-meter-sim: " << arg << (arg.rfind("--", 0) == 0 ? " needs a value\n" : ": unknown argument\n");
             return kExitUsage;
@@ -79,6 +113,10 @@ int Parse(int argc, char** argv, Arguments& args)
             args.socket = value;
         } else if (arg == "--data") {
             args.data = value;
+        } else if (arg == "--replay") {
+            args.replay = value;
+        } else if (arg == "--push" && ParseInt(value, 0, 3600000, number)) {
+            args.pushMs = number;
         } else if (arg == "--report") {
             args.report = value;
         } else if (arg == "--identification") {
@@ -88,12 +126,22 @@ int Parse(int argc, char** argv, Arguments& args)
             args.config.reaction = std::chrono::milliseconds{number};
         } else if (arg == "--initial-baud" && ParseInt(value, 50, 460800, number)) {
             args.config.initialBaud = number;
+        } else if (arg == "--address" && !value.empty() && value.size() <= kMaxAddressLength) {
+            args.config.address = value;
         } else if (arg == "--fault" && FaultFromName(value)) {
             args.config.faults.push_back(*FaultFromName(value));
         } else {
             std::cerr << "varnel-meter-sim: bad argument " << arg << ' ' << value << '\n';
             return kExitUsage;
         }
+    }
+    if ((args.pushMs >= 0 || !args.replay.empty()) && !args.socket.empty()) {
+        std::cerr << "varnel-meter-sim: --push and --replay serve a pseudo-terminal, not --socket\n";
+        return kExitUsage;
+    }
+    if (args.pushStx && args.pushMs < 0) {
+        std::cerr << "varnel-meter-sim: --push-stx belongs to --push\n";
+        return kExitUsage;
     }
     if (!args.link.empty() && !args.socket.empty()) {
         std::cerr << "varnel-meter-sim: --link and --socket exclude each other\n";
@@ -127,6 +175,20 @@ int main(int argc, char** argv)
             std::cerr << "varnel-meter-sim: " << error << '\n';
             return kExitNoInput;
         }
+    }
+    std::unique_ptr<MeterSide> side;
+    if (!args.replay.empty()) {
+        std::vector<CaptureRecord> records;
+        std::string error;
+        if (const auto load = LoadCapture(args.replay, records, error); load != CaptureLoad::Ok) {
+            std::cerr << "varnel-meter-sim: " << error << '\n';
+            return load == CaptureLoad::Damaged ? kExitDataErr : kExitNoInput;
+        }
+        side = std::make_unique<ReplayMeter>(std::move(records));
+    } else if (args.pushMs >= 0) {
+        side = std::make_unique<PushMeter>(args.config, std::chrono::milliseconds{args.pushMs}, args.pushStx);
+    } else {
+        side = std::make_unique<MeterProtocol>(args.config);
     }
     std::ofstream reportFile;
     if (!args.report.empty()) {
@@ -176,7 +238,7 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    PtyMeter meter(args.config, args.link);
+    PtyMeter meter(std::move(side), args.link);
     meter.onReport = onReport;
     meter.onNewDevice = [](const std::string& device) { std::cout << device << std::endl; };
     if (const auto result = meter.Start(error); result != PtyMeter::StartResult::Ok) {
