@@ -95,7 +95,7 @@ int main(int argc, char** argv)
 
     if (options->listen) {
         core.serial.m_eightBits = options->eightBits;
-        telegrams.Start(options->listenBaud);
+        telegrams.Start(options->listenBaud, options->count);
     } else {
         core.engine.SetAddress(options->address);
         core.engine.StartReadout();

@@ -24,8 +24,9 @@ TelegramReader::TelegramReader(SerialLine& serial, ResultLog& rows, View& view, 
 {
 }
 
-void TelegramReader::Start(std::int32_t baudRate)
+void TelegramReader::Start(std::int32_t baudRate, int count)
 {
+    m_count = count;
     m_rows.ClearRows();
     m_view.SetControlText(IDC_BAUD_LABEL, std::to_string(baudRate));
     m_view.SetControlText(IDC_PROTOCOL_LABEL, "D");
@@ -42,7 +43,7 @@ void TelegramReader::Start(std::int32_t baudRate)
 
 void TelegramReader::OnReceiveTick()
 {
-    if (!m_serial.IsOpen() || m_timedOut)
+    if (!m_serial.IsOpen() || m_timedOut || m_telegrams >= m_count)
         return;
     if (static_cast<std::int32_t>(m_clock.TickCount() - m_deadline) > 0) {
         m_rows.AddRow(" -- Tout -- ", false);
@@ -52,11 +53,11 @@ void TelegramReader::OnReceiveTick()
     // As the readout's drain: until a short read has taken all there was.
     for (int chunk = 0; chunk < kMaxChunksPerTick; ++chunk) {
         const std::size_t n = m_serial.Read(m_readBuf, sizeof m_readBuf);
-        for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t i = 0; i < n && m_telegrams < m_count; ++i)
             ProcessByte(m_readBuf[i]);
         if (n > 0)
             m_deadline = m_clock.TickCount() + static_cast<std::uint32_t>(kPushSilence.count());
-        if (n < sizeof m_readBuf)
+        if (n < sizeof m_readBuf || m_telegrams >= m_count)
             return;
     }
 }

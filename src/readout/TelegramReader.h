@@ -25,8 +25,9 @@ public:
     TelegramReader(SerialLine& serial, ResultLog& rows, View& view, Clock& clock);
 
     // Opens the port at `baudRate` in the line's character format, starts
-    // the log and the receive timer.
-    void Start(std::int32_t baudRate);
+    // the log and the receive timer. Bytes after the `count`th telegram are
+    // left unread, so that the rows hold exactly `count` telegrams.
+    void Start(std::int32_t baudRate, int count);
     void OnReceiveTick();
 
     int Telegrams() const { return m_telegrams; }
@@ -51,6 +52,7 @@ private:
     bool m_awaitEtx = false;    // "!" line of a framed telegram seen
     bool m_awaitBcc = false;
     int m_telegrams = 0;
+    int m_count = 1;
     bool m_timedOut = false;
 };
 
