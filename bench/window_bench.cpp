@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     Ms firstSlice{0}, lastSlice{0};
     int ticks = 0;
     while (dlg.Core().engine.State() != READ_IDLE && ticks < 100000) {
-        const int rowsBefore = dlg.Rows()->rowCount();
+        const int rowsBefore = dlg.Rows()->RowsAdded();
         const auto wallStart = std::chrono::steady_clock::now();
         const Ms cpuTick = CpuNow();
         clock.Advance(50);
@@ -83,7 +83,7 @@ int main(int argc, char** argv)
         ++ticks;
     }
     const Ms cpu = CpuNow() - cpuStart;
-    const int rows = dlg.Rows()->rowCount();
+    const int rows = dlg.Rows()->RowsAdded();
 
     std::printf("rows in the list      %d (%d data lines)\n", rows, kLines);
     std::printf("receive ticks         %d\n", ticks);

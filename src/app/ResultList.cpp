@@ -17,9 +17,16 @@ constexpr std::array<int, 3> kColumnWidths{200, 100, 100};
 
 } // namespace
 
+ResultRowModel::ResultRowModel(QObject* parent) : QAbstractTableModel(parent)
+{
+    m_flush.setSingleShot(true);
+    m_flush.setInterval(kListRefresh);
+    connect(&m_flush, &QTimer::timeout, this, &ResultRowModel::Flush);
+}
+
 int ResultRowModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    return parent.isValid() ? 0 : m_shown;
 }
 
 int ResultRowModel::columnCount(const QModelIndex& parent) const
@@ -51,32 +58,53 @@ QVariant ResultRowModel::headerData(int section, Qt::Orientation orientation, in
 
 void ResultRowModel::InsertRow(int index, const QString& text)
 {
-    const int row = std::clamp(index, 0, rowCount());
+    const int row = std::clamp(index, 0, RowsAdded());
+    if (row == RowsAdded()) {
+        m_rows.push_back({text, QString(), QString()});
+        if (!m_flush.isActive())
+            m_flush.start();
+        return;
+    }
+    Flush();
     beginInsertRows(QModelIndex(), row, row);
     m_rows.insert(m_rows.begin() + row, {text, QString(), QString()});
+    ++m_shown;
     endInsertRows();
 }
 
 void ResultRowModel::SetRowColumns(int index, const QString& code, const QString& value)
 {
-    if (index < 0 || index >= rowCount())
+    if (index < 0 || index >= RowsAdded())
         return;
     auto& row = m_rows[static_cast<std::size_t>(index)];
     row[1] = code;
     row[2] = value;
-    emit dataChanged(this->index(index, 1), this->index(index, 2), {Qt::DisplayRole});
+    if (index < m_shown)
+        emit dataChanged(this->index(index, 1), this->index(index, 2), {Qt::DisplayRole});
 }
 
 void ResultRowModel::Clear()
 {
+    m_flush.stop();
     beginResetModel();
     m_rows.clear();
+    m_shown = 0;
     endResetModel();
+}
+
+void ResultRowModel::Flush()
+{
+    m_flush.stop();
+    if (m_shown == RowsAdded())
+        return;
+    beginInsertRows(QModelIndex(), m_shown, RowsAdded() - 1);
+    m_shown = RowsAdded();
+    endInsertRows();
 }
 
 QString ResultRowModel::Text(int row, int column) const
 {
-    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount())
+    if (row < 0 || row >= RowsAdded() || column < 0 || column >= columnCount())
         return {};
     return m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
 }
@@ -98,6 +126,9 @@ ResultListView::ResultListView(QWidget* parent) : QTableView(parent)
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setMinimumSectionSize(0);
+    m_refresh.setSingleShot(true);
+    m_refresh.setInterval(kListRefresh);
+    connect(&m_refresh, &QTimer::timeout, this, &ResultListView::FinishScroll);
 }
 
 void ResultListView::AddExtendedStyles()
@@ -115,14 +146,18 @@ void ResultListView::SetUpColumns()
 
 void ResultListView::ScrollToRow(int row)
 {
-    const bool pending = m_scrollRow >= 0;
     m_scrollRow = row;
-    if (!pending)
-        QMetaObject::invokeMethod(this, &ResultListView::FinishScroll, Qt::QueuedConnection);
+    if (!m_refresh.isActive()) {
+        setUpdatesEnabled(false);
+        m_refresh.start();
+    }
 }
 
 void ResultListView::FinishScroll()
 {
+    setUpdatesEnabled(true);
+    if (auto* rows = qobject_cast<ResultRowModel*>(model()))
+        rows->Flush();
     const int row = std::exchange(m_scrollRow, -1);
     if (!model() || row < 0 || row >= model()->rowCount())
         return;

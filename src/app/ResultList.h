@@ -3,19 +3,27 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <QTableView>
+#include <QTimer>
 
 #include <array>
+#include <chrono>
 #include <vector>
 
 namespace varnel {
 
+// How long the list holds back new rows, its repaint and its scroll while rows
+// keep coming.
+constexpr std::chrono::milliseconds kListRefresh{500};
+
 // The rows of the result list: three text columns, filled one row at a time.
-// Appending costs the same however many rows there are already.
+// Appending costs the same however many rows there are already. Rows appended
+// at the end are shown to views together, within kListRefresh: announcing each
+// one makes every view lay out and repaint once per receive tick.
 class ResultRowModel final : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    using QAbstractTableModel::QAbstractTableModel;
+    explicit ResultRowModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -27,10 +35,16 @@ public:
     // Ignored for a row that does not exist.
     void SetRowColumns(int index, const QString& code, const QString& value);
     void Clear();
+    // Rows added so far, shown or not yet.
+    int RowsAdded() const { return static_cast<int>(m_rows.size()); }
     QString Text(int row, int column) const;
+    // Shows the rows appended since the last time.
+    void Flush();
 
 private:
     std::vector<std::array<QString, 3>> m_rows;
+    int m_shown = 0;
+    QTimer m_flush;
 };
 
 // The report-style list: grid lines, whole-row selection, and a tool tip with
@@ -46,8 +60,9 @@ public:
     // "Data" 200, "Code (OBIS)" 100 and "Value" 100 pixels wide, left-aligned.
     void SetUpColumns();
 
-    // Brings `row` into view once the rows added so far are laid out: rows arrive
-    // in bursts, and only the newest of a burst needs scrolling to.
+    // Brings `row` into view within kListRefresh, together with the rows added
+    // until then: rows arrive with every receive tick, and painting and
+    // scrolling the list for each tick cost more CPU than the whole readout.
     void ScrollToRow(int row);
 
     // The text of `index` when it is cut off in its cell, otherwise empty.
@@ -61,6 +76,7 @@ private:
 
     bool m_infoTips = false;
     int m_scrollRow = -1;
+    QTimer m_refresh;
 };
 
 } // namespace varnel

@@ -1,8 +1,11 @@
 #include "CliOptions.h"
 
 #include "readout/BaudChoices.h"
+#include "readout/DeviceAddress.h"
 #include "serial/PortNames.h"
 #include "serial/SerialLine.h"
+
+#include <cstdlib>
 
 namespace varnel::cli {
 
@@ -33,30 +36,40 @@ std::string RateList()
 std::string Usage()
 {
     return "Usage: varnel-read [OPTION]...\n"
-           "One readout of an IEC 62056-21 meter (readout mode), with the window's engine,\n"
-           "rows and trace log \"Log1107.txt\" in the current directory.\n"
+           "Reads an electricity meter with IEC 62056-21 (readout mode, or the telegrams of a push meter)\n"
+           "and prints its rows; writes the trace log Log1107.txt in the current directory.\n"
            "\n"
            "Options:\n"
-           "  --port PORT           COMn (as the window names ports) or a device path;\n"
-           "                        default: the port saved by the window\n"
-           "  --initial-baud RATE   the window's \"Initial baudrate:\" choice (default auto)\n"
-           "  --transmit-baud RATE  the window's \"Transmit baudrate:\" choice (default auto)\n"
-           "  --format FORMAT       text, csv or json (default text)\n"
+           "  --port PORT           COMn (as the window names ports) or a device path; default: the port\n"
+           "                        saved by the window\n"
+           "  --initial-baud RATE   the rate of the request, or with --listen of the telegrams: one of\n"
+           "                        " + RateList() + " (default auto: 300, with --listen 9600;\n"
+           "                        115200 too with --framing 8N1)\n"
+           "  --transmit-baud RATE  the rate of the data block in mode C, as the window's choice; default auto\n"
+           "  --format FORMAT       text (rows as they arrive, then the labels), csv or json; default text\n"
+           "  --address ADDR        send the request to the meter with this address (1 to 32 digits, letters\n"
+           "                        and blanks)\n"
+           "  --listen              send nothing; read the telegrams a push meter (mode D, P1 port) sends\n"
+           "  --count N             with --listen: end after N telegrams (default 1)\n"
+           "  --framing FRAMING     with --listen: 7E1 (default) or 8N1\n"
+           "  --capture FILE        write every byte received and sent, with its time, to FILE\n"
            "  -h, --help            show this help and exit\n"
            "  --version             show the version and exit\n"
            "\n"
-           "RATE is one of: " + RateList() + "\n"
-           "\n"
            "Exit status:\n"
-           "  0   the readout ended at its block check byte\n"
+           "  0   the readout ended at its block check byte; with --listen, N telegrams were read\n"
            "  1   the port could not be opened (the reason is on stderr)\n"
-           "  2   the meter fell silent for 3 s (time-out)\n"
-           "  64  bad arguments\n";
+           "  2   the meter fell silent (time-out)\n"
+           "  64  bad arguments\n"
+           "  73  the capture file cannot be created\n";
 }
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error)
 {
     Options o;
+    std::string initial = "auto";
+    std::string count;
+    std::string framing;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -74,7 +87,12 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             o.version = true;
             continue;
         }
-        if (name != "--port" && name != "--initial-baud" && name != "--transmit-baud" && name != "--format") {
+        if (name == "--listen" && !hasValue) {
+            o.listen = true;
+            continue;
+        }
+        if (name != "--port" && name != "--initial-baud" && name != "--transmit-baud" && name != "--format"
+            && name != "--address" && name != "--count" && name != "--framing" && name != "--capture") {
             error = "unknown argument: " + args[i];
             return std::nullopt;
         }
@@ -102,15 +120,67 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 error = "--format takes text, csv or json, not '" + value + "'";
                 return std::nullopt;
             }
+        } else if (name == "--address") {
+            if (!IsValidDeviceAddress(value)) {
+                error = "--address takes 1 to 32 digits, letters and blanks, not '" + value + "'";
+                return std::nullopt;
+            }
+            o.address = value;
+        } else if (name == "--count") {
+            count = value;
+        } else if (name == "--framing") {
+            framing = value;
+        } else if (name == "--capture") {
+            if (value.empty()) {
+                error = "--capture needs a file name";
+                return std::nullopt;
+            }
+            o.capture = value;
+        } else if (name == "--initial-baud") {
+            initial = value;
         } else {
             const auto index = BaudIndex(value);
             if (!index) {
                 error = name + " takes " + RateList() + ", not '" + value + "'";
                 return std::nullopt;
             }
-            (name == "--initial-baud" ? o.initialBaudIndex : o.transmitBaudIndex) = *index;
+            o.transmitBaudIndex = *index;
         }
     }
+    if (!o.listen && (!count.empty() || !framing.empty())) {
+        error = std::string(count.empty() ? "--framing" : "--count") + " belongs to --listen";
+        return std::nullopt;
+    }
+    if (o.listen && !o.address.empty()) {
+        error = "--address and --listen exclude each other: a push meter is not asked";
+        return std::nullopt;
+    }
+    if (!framing.empty() && framing != "7E1" && framing != "8N1") {
+        error = "--framing takes 7E1 or 8N1, not '" + framing + "'";
+        return std::nullopt;
+    }
+    o.eightBits = framing == "8N1";
+    if (!count.empty()) {
+        char* end = nullptr;
+        const long n = std::strtol(count.c_str(), &end, 10);
+        if (count.empty() || *end != '\0' || n < 1 || n > 1000000) {
+            error = "--count takes a number from 1 to 1000000, not '" + count + "'";
+            return std::nullopt;
+        }
+        o.count = static_cast<int>(n);
+    }
+    if (o.listen && o.eightBits && initial == "115200") {
+        o.listenBaud = 115200;
+        return o;
+    }
+    const auto index = BaudIndex(initial);
+    if (!index) {
+        error = "--initial-baud takes " + RateList() + (o.eightBits ? " 115200" : "") + ", not '" + initial + "'";
+        return std::nullopt;
+    }
+    o.initialBaudIndex = *index;
+    if (*index > 0)
+        o.listenBaud = std::atoi(kInitialBaudItems[static_cast<std::size_t>(*index)]);
     return o;
 }
 

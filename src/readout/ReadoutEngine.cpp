@@ -4,6 +4,8 @@
 #include "core/ControlIds.h"
 #include "core/View.h"
 #include "readout/BlockCheck.h"
+#include "readout/DeviceAddress.h"
+#include "readout/LineText.h"
 #include "readout/ResultLog.h"
 #include "serial/SerialLine.h"
 
@@ -23,8 +25,6 @@ constexpr std::uint8_t ACK = 0x06;
 constexpr std::uint8_t LF = 0x0A;
 constexpr std::uint8_t CR = 0x0D;
 constexpr std::uint8_t NAK = 0x15;
-
-constexpr std::uint8_t kSignOn[] = {'/', '?', '!', CR, LF};
 
 std::int32_t ModeBRate(std::uint8_t z)
 {
@@ -56,8 +56,13 @@ std::string Hex(const char* format, std::uint8_t b)
 } // namespace
 
 ReadoutEngine::ReadoutEngine(SerialLine& serial, ResultLog& rows, View& view, Clock& clock)
-    : m_serial(serial), m_rows(rows), m_view(view), m_clock(clock)
+    : m_serial(serial), m_rows(rows), m_view(view), m_clock(clock), m_request(SignOnRequest(""))
 {
+}
+
+void ReadoutEngine::SetAddress(const std::string& address)
+{
+    m_request = SignOnRequest(address);
 }
 
 void ReadoutEngine::StartReadout()
@@ -82,7 +87,8 @@ void ReadoutEngine::StartReadout()
     m_clock.Sleep(kOpenSettle);
     m_rows.OpenLog();
     m_serial.Purge();
-    m_serial.Transmit(kSignOn, sizeof kSignOn);
+    m_serial.Transmit(reinterpret_cast<const std::uint8_t*>(m_request.data()),
+                      static_cast<std::int32_t>(m_request.size()));
     m_view.StartTimer(TIMER_RECEIVE, kReceivePeriod);
     m_deadline = m_clock.TickCount() + static_cast<std::uint32_t>(kSilenceTimeout.count());
 }
@@ -102,14 +108,16 @@ void ReadoutEngine::OnReceiveTick()
     }
 
     // Drain what has arrived: at 38400 bit/s and more, one 100-byte read per
-    // 50 ms tick would fall behind the line without bound.
+    // 50 ms tick would fall behind the line without bound. A short read has
+    // taken all there was; reading on would chase bytes that trickle in one at
+    // a time, a poll and a read each, for nothing the next tick cannot take.
     for (int chunk = 0; chunk < kMaxChunksPerTick; ++chunk) {
         const std::size_t n = m_serial.Read(m_readBuf, sizeof m_readBuf);
-        if (n == 0)
-            return;
         for (std::size_t i = 0; i < n; ++i)
             if (!ProcessByte(m_readBuf[i]))
                 return;
+        if (n < sizeof m_readBuf)
+            return;
     }
 }
 
@@ -153,6 +161,11 @@ bool ReadoutEngine::ProcessByte(std::uint8_t b)
             }
         }
         if (m_state == READ_AWAIT_IDENT && b == LF) {
+            if (IsEchoOfRequest()) {
+                m_rows.AddRow(LineText(), false);
+                m_rxCount = 0;
+                return;
+            }
             HandleIdentification();
             return;
         }
@@ -201,15 +214,13 @@ bool ReadoutEngine::ProcessByte(std::uint8_t b)
 
 std::string ReadoutEngine::LineText() const
 {
-    // m_lineBuf holds the line with its LF last. The text ends at the CR of
-    // CR LF, or at the LF itself: some probes and ttys turn CR into LF, and
-    // cutting a fixed two bytes would eat the line's last character.
-    std::size_t end = m_rxCount > 0 ? static_cast<std::size_t>(m_rxCount - 1) : 0;
-    if (end > 0 && m_lineBuf[end - 1] == CR)
-        --end;
-    const auto* first = reinterpret_cast<const char*>(m_lineBuf);
-    const void* nul = std::memchr(first, 0, end);
-    return std::string(first, nul ? static_cast<const char*>(nul) - first : end);
+    return varnel::LineText(m_lineBuf, static_cast<std::size_t>(m_rxCount));
+}
+
+bool ReadoutEngine::IsEchoOfRequest() const
+{
+    return static_cast<std::size_t>(m_rxCount) == m_request.size()
+        && std::memcmp(m_lineBuf, m_request.data(), m_request.size()) == 0;
 }
 
 void ReadoutEngine::HandleIdentification()
@@ -222,15 +233,11 @@ void ReadoutEngine::HandleIdentification()
         const std::string line = LineText();
         m_rows.AddRow(line, false);
         // Positions beyond a short line are empty, never bytes of an earlier line.
-        auto at = [&line](std::size_t i) -> std::uint8_t {
-            return i < line.size() ? static_cast<std::uint8_t>(line[i]) : 0;
-        };
-        m_view.SetControlText(IDC_FLAG_LABEL, line.substr(1, 3));
-        const std::size_t textStart = at(5) == '\\' ? 7 : 5;
-        m_view.SetControlText(IDC_DESCRIPTION_LABEL,
-                              textStart < line.size() ? line.substr(textStart) : std::string());
+        const IdentificationFields fields = SplitIdentification(line);
+        m_view.SetControlText(IDC_FLAG_LABEL, fields.flag);
+        m_view.SetControlText(IDC_DESCRIPTION_LABEL, fields.description);
 
-        const std::uint8_t z = at(4);
+        const std::uint8_t z = fields.baudChar;
         if (z >= 'A' && z <= 'I') {
             m_serial.m_baudRate = ModeBRate(z);
             m_view.SetControlText(IDC_PROTOCOL_LABEL, "B");

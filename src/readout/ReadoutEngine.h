@@ -40,6 +40,9 @@ public:
     ReadoutEngine(SerialLine& serial, ResultLog& rows, View& view, Clock& clock);
 
     void StartReadout();
+    // The device address the next sign-on request carries; empty for none.
+    // The caller has checked it (IsValidDeviceAddress).
+    void SetAddress(const std::string& address);
     void OnReceiveTick();
 
     ReadoutState State() const { return m_state; }
@@ -51,8 +54,10 @@ private:
     bool ProcessByte(std::uint8_t b);
     void HandleIdentification();
     void HandleDataLine();
-    // The received line's text: up to its CR LF, or up to a lone LF.
     std::string LineText() const;
+    // A line that is byte for byte the request just sent: a half-duplex
+    // probe's echo of it, not the identification.
+    bool IsEchoOfRequest() const;
     // A frame's first byte: its row, the state that reads the frame, an empty line.
     void StartFrame(const char* row, ReadoutState next);
     void BackToIdle(ReadoutEnd end);
@@ -70,6 +75,7 @@ private:
     int m_breakPending = 0;
     std::uint8_t m_commandId = 0;
     ReadoutEnd m_lastEnd = ReadoutEnd::None;
+    std::string m_request;
 };
 
 } // namespace varnel

@@ -109,7 +109,7 @@ QtSerialPortBackend::QtSerialPortBackend()
 
 QtSerialPortBackend::~QtSerialPortBackend() { Close(); }
 
-bool QtSerialPortBackend::Open(const std::string& device, const LineSettings& settings, bool /*forLineTest*/)
+bool QtSerialPortBackend::Open(const std::string& device, const LineSettings& settings, bool forLineTest)
 {
     Close();
     m_lastError.clear();
@@ -147,6 +147,13 @@ bool QtSerialPortBackend::Open(const std::string& device, const LineSettings& se
         return false;
     }
     ApplyLineLevels(settings);
+    m_readNotifier.clear();
+    if (!forLineTest) {
+        for (QSocketNotifier* n : m_port.findChildren<QSocketNotifier*>())
+            if (n->type() == QSocketNotifier::Read)
+                m_readNotifier = n;
+        QuietReadNotifier();
+    }
     // The break count starts at the open (Close has cleared the last one), so a
     // break before the first query counts.
     (void)TakeBreakSeen();
@@ -235,7 +242,14 @@ std::size_t QtSerialPortBackend::Read(std::uint8_t* data, std::size_t max)
         m_port.clearError();
     }
     const qint64 n = m_port.read(reinterpret_cast<char*>(data), static_cast<qint64>(max));
+    QuietReadNotifier();
     return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+void QtSerialPortBackend::QuietReadNotifier()
+{
+    if (m_readNotifier && m_port.isOpen())
+        m_readNotifier->setEnabled(false);
 }
 
 bool QtSerialPortBackend::Purge()

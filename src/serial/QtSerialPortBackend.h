@@ -2,7 +2,9 @@
 
 #include "serial/Port.h"
 
+#include <QPointer>
 #include <QSerialPort>
+#include <QSocketNotifier>
 
 #include <cstdint>
 #include <string>
@@ -50,6 +52,9 @@ private:
     bool Settle(bool ok);
     void Release();
     void CloseDevice();
+    // Keeps QSerialPort from waking the event loop for every byte that comes
+    // in; QSerialPort re-arms its notifier with every read.
+    void QuietReadNotifier();
 
     QSerialPort m_port;
     std::string m_device;
@@ -59,6 +64,9 @@ private:
     // Closing a dead device reports errors of its own; they must not re-enter.
     bool m_closing = false;
     bool m_openDenied = false;
+    // Set while the readout polls on its own tick: bytes wait in the driver
+    // until then. Null in line test mode, where no data is read.
+    QPointer<QSocketNotifier> m_readNotifier;
 };
 
 } // namespace varnel

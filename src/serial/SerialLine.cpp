@@ -10,12 +10,12 @@ namespace varnel {
 
 namespace {
 
-// IEC 62056-21's character format, 7E1, at the given rate.
-void SetCharacterFormat(LineSettings& s, std::int32_t baudRate)
+// IEC 62056-21's character format, 7E1 (or 8N1), at the given rate.
+void SetCharacterFormat(LineSettings& s, std::int32_t baudRate, bool eightBits)
 {
     s.baudRate = baudRate;
-    s.byteSize = 7;
-    s.parity = Parity::Even;
+    s.byteSize = eightBits ? 8 : 7;
+    s.parity = eightBits ? Parity::None : Parity::Even;
     s.stopBits = StopBits::One;
 }
 
@@ -52,7 +52,7 @@ int SerialLine::OpenPort()
     // A fresh record (no flow control), then the character format of the
     // protocol and static RTS/DTR levels from the boxes.
     LineSettings s;
-    SetCharacterFormat(s, m_baudRate);
+    SetCharacterFormat(s, m_baudRate, m_eightBits);
     s.rtsControl = m_view.IsChecked(IDC_RTS) ? LineControl::Enable : LineControl::Disable;
     s.dtrControl = m_view.IsChecked(IDC_DTR) ? LineControl::Enable : LineControl::Disable;
 
@@ -80,7 +80,7 @@ void SerialLine::ApplyPortSettings()
     if (!m_open)
         return;
     LineSettings s = m_reported;
-    SetCharacterFormat(s, m_baudRate);
+    SetCharacterFormat(s, m_baudRate, m_eightBits);
     // An unchecked box leaves its line as it was last written.
     if (m_view.IsChecked(IDC_RTS))
         s.rtsControl = LineControl::Enable;
@@ -112,8 +112,9 @@ std::size_t SerialLine::Read(std::uint8_t* buffer, std::size_t max)
     std::size_t n = m_port.Read(buffer, max);
     if (n > max)
         return 0;
-    for (std::size_t i = 0; i < n; ++i)
-        buffer[i] &= 0x7F;
+    if (!m_eightBits)
+        for (std::size_t i = 0; i < n; ++i)
+            buffer[i] &= 0x7F;
     return n;
 }
 

@@ -62,6 +62,8 @@ public:
 
     int m_portIndex = 0;
     std::int32_t m_baudRate = 300;
+    // 8N1 instead of the protocol's 7E1 (DSMR P1 ports); bytes then keep bit 7.
+    bool m_eightBits = false;
     int m_testMode = 0;
     int m_breakOn = 0;
 

@@ -56,7 +56,7 @@ void ReadoutDlgMeterTest::readPressedReadsTheMeterIntoListLabelsAndLog()
                                "1.8.0*01(000040.0*kWh)", "32.7(231*V)", "", "!", " -- ETX -- ", " -- BCC -- "};
     ResultRowModel* rows = dlg.Rows();
     QStringList data;
-    for (int r = 0; r < rows->rowCount(); ++r)
+    for (int r = 0; r < rows->RowsAdded(); ++r)
         data << rows->Text(r, 0);
     QCOMPARE(data, expected);
     QCOMPARE(rows->Text(3, 1), QStringLiteral("1.8.0"));

@@ -4,6 +4,7 @@
 
 #include "MeterData.h"
 #include "PtyMeter.h"
+#include "PushMeter.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace varnel::test {
@@ -27,7 +30,11 @@ protected:
     // Starts the meter and runs one readout with `args` from a fresh folder.
     ReadRun Read(sim::MeterConfig config, QStringList args)
     {
-        meter = std::make_unique<sim::PtyMeter>(std::move(config));
+        return Read(std::make_unique<sim::MeterProtocol>(std::move(config)), std::move(args));
+    }
+    ReadRun Read(std::unique_ptr<sim::MeterSide> side, QStringList args)
+    {
+        meter = std::make_unique<sim::PtyMeter>(std::move(side), "");
         std::string error;
         EXPECT_EQ(meter->Start(error), sim::PtyMeter::StartResult::Ok) << error;
         args.prepend(QString::fromStdString(meter->DevicePath()));
@@ -160,6 +167,62 @@ TEST_F(VarnelReadTest, FastLineIsDrainedWithoutLosingALine)
     ASSERT_EQ(r.lines.size(), 1u + 2 + 400 + 1 + 2);
     EXPECT_EQ(r.lines[3], "1.8.0*0(000123.456*kWh),1.8.0*0,000123.456");
     EXPECT_EQ(r.lines[402], "1.8.399*9(000123.456*kWh),1.8.399*9,000123.456");
+}
+
+struct FieldCase {
+    std::function<std::unique_ptr<sim::MeterSide>()> meter;
+    QStringList args;
+    int exitCode;
+    std::string row;  // a csv line expected `times` times
+    long times;
+};
+
+class FieldOptionsTest : public VarnelReadTest, public ::testing::WithParamInterface<FieldCase> {};
+
+TEST_P(FieldOptionsTest, AddressedAndPushMeters)
+{
+    const ReadRun r = Read(GetParam().meter(), GetParam().args + QStringList{"--format", "csv"});
+    EXPECT_EQ(r.exitCode, GetParam().exitCode) << r.err;
+    EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), GetParam().row), GetParam().times) << r.out;
+}
+
+std::unique_ptr<sim::MeterSide> MeterAt(const char* address)
+{
+    sim::MeterConfig config;
+    config.address = address;
+    return std::make_unique<sim::MeterProtocol>(config);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Field, FieldOptionsTest,
+    ::testing::Values(FieldCase{[] { return MeterAt("4711 A"); }, {"--address", "4711 A"}, 0, " -- BCC -- ,,", 1},
+                      FieldCase{[] { return MeterAt("4711 A"); }, {"--address", "4712"}, 2, " -- Tout -- ,,", 1},
+                      FieldCase{[] {
+                                    sim::MeterConfig c;
+                                    c.lines = {"1.8.0(1*kWh)"};
+                                    return std::make_unique<sim::PushMeter>(c, std::chrono::milliseconds(300), true);
+                                },
+                                {"--listen", "--count", "2"}, 0, "1.8.0(1*kWh),1.8.0,1", 2}));
+
+TEST_F(VarnelReadTest, CaptureReplaysToTheSameRowsAndLogAndADamagedOneNamesItsLine)
+{
+    const ReadRun first = Read(sim::MeterConfig{}, {"--format", "csv", "--capture", "cap.txt"});
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    const std::string log = Log();
+    std::vector<sim::CaptureRecord> records;
+    std::string error;
+    ASSERT_EQ(sim::LoadCapture(dir.File("cap.txt"), records, error), sim::CaptureLoad::Ok) << error;
+    const ReadRun again = Read(std::make_unique<sim::ReplayMeter>(records), {"--format", "csv"});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.lines, first.lines);
+    EXPECT_EQ(Log(), log);
+
+    std::ofstream(dir.File("bad.txt")) << "# capture\n0 > 2F\n40 < 2F 3G\n";
+    QProcess sim;
+    sim.start(VARNEL_BINARY_DIR "/tools/meter-sim/varnel-meter-sim", {"--replay", QString::fromStdString(dir.File("bad.txt"))});
+    ASSERT_TRUE(sim.waitForFinished(30000));
+    EXPECT_EQ(sim.exitCode(), 65);
+    EXPECT_NE(sim.readAllStandardError().toStdString().find("bad.txt:3: '3G' is not a byte"), std::string::npos);
 }
 
 TEST_F(VarnelReadTest, BadPortAndBadArgumentsSayWhy)

@@ -49,7 +49,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgsCase{{"--format", "xml"}, false, 0, 0, Format::Text, ""},
                       ArgsCase{{"--port"}, false, 0, 0, Format::Text, ""},
                       ArgsCase{{"--port="}, false, 0, 0, Format::Text, ""},
-                      ArgsCase{{"COM1"}, false, 0, 0, Format::Text, ""}));
+                      ArgsCase{{"COM1"}, false, 0, 0, Format::Text, ""},
+                      ArgsCase{{"--address", "12-34"}, false, 0, 0, Format::Text, ""},
+                      ArgsCase{{"--address", std::string(33, '1')}, false, 0, 0, Format::Text, ""},
+                      ArgsCase{{"--listen", "--initial-baud", "115200"}, false, 0, 0, Format::Text, ""},
+                      ArgsCase{{"--count", "2"}, false, 0, 0, Format::Text, ""}));
 
 TEST(CliUsage, NamesTheAcceptedRates)
 {

@@ -147,6 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
                       IdentCase{"/ABC8X", "E", 300, "ABC", "X"}, IdentCase{"/SIEC2WR5", "B", 2400, "SIE", "2WR5"},
                       IdentCase{"/ABCFx", "B", 19200, "ABC", "x"}, IdentCase{"/ABCGx", "B", 300, "ABC", "x"},
                       IdentCase{"/KAM MC", "A", 300, "KAM", "MC"},
+                      // A half-duplex probe's echo of the request is not the identification.
+                      IdentCase{"/?!\r\n/ITR5EM214", "E", 9600, "ITR", "EM214"},
                       // Short lines: positions past the end are empty, never stale bytes.
                       IdentCase{"/AB", "A", 300, "AB", ""}, IdentCase{"/ABC5\\", "E", 9600, "ABC", ""}));
 

@@ -103,6 +103,7 @@ private slots:
         view.SetUpColumns();
         rows.InsertRow(0, column == 0 ? text : QString());
         rows.SetRowColumns(0, column == 1 ? text : QString(), QString());
+        rows.Flush();
         QCOMPARE(view.TruncatedText(rows.index(0, column)), cutOff ? text : QString());
     }
 
@@ -140,14 +141,13 @@ private slots:
         block += "0.9.1(103)\r\n!\r\n\x03";
         port.Feed(block + char(BlockCheck(reinterpret_cast<const std::uint8_t*>(block.data()) + 1, block.size() - 1)));
         tick();
-        QCoreApplication::processEvents();
-        QVERIFY(shoot("varnel-readout.png") != before);
 
         // The last row is scrolled wholly into view.
         auto* list = dlg.findChild<QTableView*>(QStringLiteral("ctl1000"));
-        const QModelIndex last = list->model()->index(list->model()->rowCount() - 1, 0);
-        QCOMPARE(last.data().toString(), QStringLiteral(" -- BCC -- "));
-        QVERIFY(list->viewport()->rect().contains(list->visualRect(last)));
+        const auto last = [list] { return list->model()->index(list->model()->rowCount() - 1, 0); };
+        QTRY_COMPARE(last().data().toString(), QStringLiteral(" -- BCC -- "));
+        QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(last())));
+        QVERIFY(shoot("varnel-readout.png") != before);
 
         static_cast<QPushButton*>(dlg.Control(IDC_TEST))->click();
         QCoreApplication::processEvents();

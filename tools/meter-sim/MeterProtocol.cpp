@@ -233,7 +233,10 @@ void MeterProtocol::OnRequestByte(std::uint8_t b, SimTime now, int lineBaud)
     case '\r':
         if (c == '\n') {
             buf += c;
-            StartReadout(now, lineBaud);
+            // A request without an address is for whoever is on the line.
+            const std::string address = buf.substr(2, buf.size() - 5);
+            if (!m_config.address || address.empty() || address == *m_config.address)
+                StartReadout(now, lineBaud);
             buf.clear();
         } else {
             restart();

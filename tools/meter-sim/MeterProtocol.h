@@ -55,6 +55,8 @@ struct MeterConfig {
     std::string preamble;
     std::string identificationEnd = "\r\n";
     std::vector<Fault> faults;
+    // The meter's own address; a request with any other address goes unanswered.
+    std::optional<std::string> address;
 
     bool Has(Fault fault) const;
 };

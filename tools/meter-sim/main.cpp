@@ -1,10 +1,12 @@
 // varnel-meter-sim: a simulated IEC 62056-21 meter on a pseudo-terminal or a
 // virtual machine's serial port.
 #include "MeterData.h"
+#include "PushMeter.h"
 #include "PtyMeter.h"
 #include "SocketMeter.h"
 
 #include <cerrno>
+#include <memory>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -23,6 +25,7 @@ using namespace varnel::sim;
 
 // sysexits.h values, spelled out for clarity at the call sites.
 constexpr int kExitUsage = 64;
+constexpr int kExitDataErr = 65;
 constexpr int kExitNoInput = 66;
 constexpr int kExitUnavailable = 69;
 constexpr int kExitOsErr = 71;
@@ -45,6 +48,13 @@ void PrintUsage(std::ostream& out)
            "  --reaction-ms N        pause before each answer (default 200)\n"
            "  --initial-baud RATE    the rate the request is expected at (default 300)\n"
            "  --no-pace              send at once instead of one byte per 10 bit times\n"
+           "  --address ADDR         answer only requests with this address (or none)\n"
+           "  --push MS              a push meter (mode D): send the data as a telegram, MS ms\n"
+           "                         after the last one; pseudo-terminal only\n"
+           "  --push-stx             with --push: frame each telegram with STX, ETX and the\n"
+           "                         block check\n"
+           "  --replay FILE          answer with the meter's bytes of a varnel-read --capture\n"
+           "                         file, at their captured times\n"
            "  --report FILE          one JSON object per line and readout\n"
            "  --fault NAME           misbehave as NAME (repeatable)\n"
            "  -h, --help             show this help and exit\n"
@@ -55,7 +65,8 @@ void PrintUsage(std::ostream& out)
            "Exit status:\n"
            "  0   stopped by a signal, or the far end of the socket closed the line\n"
            "  64  bad arguments\n"
-           "  66  the data file cannot be read\n"
+           "  65  a damaged capture file (the error names its line)\n"
+           "  66  the data or capture file cannot be read\n"
            "  69  the socket cannot be connected\n"
            "  71  no pseudo-terminal could be made\n"
            "  73  the link or the report file cannot be created\n";
@@ -78,6 +89,9 @@ struct Arguments {
     std::string socket;
     std::string data;
     std::string report;
+    std::string replay;
+    int pushMs = -1;
+    bool pushStx = false;
     bool identificationGiven = false;
 };
 
@@ -98,6 +112,10 @@ int Parse(int argc, char** argv, Arguments& args)
             args.config.pace = false;
             continue;
         }
+        if (arg == "--push-stx") {
+            args.pushStx = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             std::cerr << "varnel-meter-sim: " << arg << (arg.rfind("--", 0) == 0 ? " needs a value\n" : ": unknown argument\n");
             return kExitUsage;
@@ -110,6 +128,10 @@ int Parse(int argc, char** argv, Arguments& args)
             args.socket = value;
         } else if (arg == "--data") {
             args.data = value;
+        } else if (arg == "--replay") {
+            args.replay = value;
+        } else if (arg == "--push" && ParseInt(value, 0, 3600000, number)) {
+            args.pushMs = number;
         } else if (arg == "--report") {
             args.report = value;
         } else if (arg == "--identification") {
@@ -119,12 +141,22 @@ int Parse(int argc, char** argv, Arguments& args)
             args.config.reaction = std::chrono::milliseconds{number};
         } else if (arg == "--initial-baud" && ParseInt(value, 50, 460800, number)) {
             args.config.initialBaud = number;
+        } else if (arg == "--address" && !value.empty() && value.size() <= kMaxAddressLength) {
+            args.config.address = value;
         } else if (arg == "--fault" && FaultFromName(value)) {
             args.config.faults.push_back(*FaultFromName(value));
         } else {
             std::cerr << "varnel-meter-sim: bad argument " << arg << ' ' << value << '\n';
             return kExitUsage;
         }
+    }
+    if ((args.pushMs >= 0 || !args.replay.empty()) && !args.socket.empty()) {
+        std::cerr << "varnel-meter-sim: --push and --replay serve a pseudo-terminal, not --socket\n";
+        return kExitUsage;
+    }
+    if (args.pushStx && args.pushMs < 0) {
+        std::cerr << "varnel-meter-sim: --push-stx belongs to --push\n";
+        return kExitUsage;
     }
     if (!args.link.empty() && !args.socket.empty()) {
         std::cerr << "varnel-meter-sim: --link and --socket exclude each other\n";
@@ -158,6 +190,20 @@ int main(int argc, char** argv)
             std::cerr << "varnel-meter-sim: " << error << '\n';
             return kExitNoInput;
         }
+    }
+    std::unique_ptr<MeterSide> side;
+    if (!args.replay.empty()) {
+        std::vector<CaptureRecord> records;
+        std::string error;
+        if (const auto load = LoadCapture(args.replay, records, error); load != CaptureLoad::Ok) {
+            std::cerr << "varnel-meter-sim: " << error << '\n';
+            return load == CaptureLoad::Damaged ? kExitDataErr : kExitNoInput;
+        }
+        side = std::make_unique<ReplayMeter>(std::move(records));
+    } else if (args.pushMs >= 0) {
+        side = std::make_unique<PushMeter>(args.config, std::chrono::milliseconds{args.pushMs}, args.pushStx);
+    } else {
+        side = std::make_unique<MeterProtocol>(args.config);
     }
     std::ofstream reportFile;
     if (!args.report.empty()) {
@@ -207,7 +253,7 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    PtyMeter meter(args.config, args.link);
+    PtyMeter meter(std::move(side), args.link);
     meter.onReport = onReport;
     meter.onNewDevice = [](const std::string& device) { std::cout << device << std::endl; };
     if (const auto result = meter.Start(error); result != PtyMeter::StartResult::Ok) {

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "serial/SerialLine.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace varnel {
+
+class Clock;
+class ResultLog;
+class View;
+
+// Push meters (eHZ, DSMR P1) send a telegram every 1 to 10 s; silence beyond
+// this means the meter is not sending.
+constexpr std::chrono::milliseconds kPushSilence{15000};
+
+// Reads the telegrams a push meter (IEC 62056-21 mode D, DSMR P1) sends
+// unasked: identification line, blank line, data lines, "!" line (P1: "!" and
+// its CRC), optionally framed by STX ... ETX and a block check byte. Each
+// telegram gives the rows and labels a readout gives. Nothing is sent.
+class TelegramReader {
+public:
+    TelegramReader(SerialLine& serial, ResultLog& rows, View& view, Clock& clock);
+
+    // Opens the port at `baudRate` in the line's character format, starts
+    // the log and the receive timer. Bytes after the `count`th telegram are
+    // left unread, so that the rows hold exactly `count` telegrams.
+    void Start(std::int32_t baudRate, int count);
+    void OnReceiveTick();
+
+    int Telegrams() const { return m_telegrams; }
+    bool TimedOut() const { return m_timedOut; }
+
+private:
+    void ProcessByte(std::uint8_t b);
+    void HandleLine();
+    void EndTelegram();
+
+    SerialLine& m_serial;
+    ResultLog& m_rows;
+    View& m_view;
+    Clock& m_clock;
+
+    std::string m_line;
+    std::uint8_t m_readBuf[kReadChunk] = {};
+    std::uint32_t m_deadline = 0;
+    bool m_inTelegram = false;  // identification seen
+    bool m_afterIdent = false;  // the blank line after it is still to come
+    bool m_framed = false;      // opened by STX
+    bool m_awaitEtx = false;    // "!" line of a framed telegram seen
+    bool m_awaitBcc = false;
+    int m_telegrams = 0;
+    int m_count = 1;
+    bool m_timedOut = false;
+};
+
+} // namespace varnel
