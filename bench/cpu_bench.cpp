@@ -6,6 +6,7 @@
 // readout); the window counts from Read to the end of the readout, because it
 // stays open from one readout to the next.
 
+#include "MeterLines.h"
 #include "PtyMeter.h"
 
 #include "ReadoutDlg.h"
@@ -85,17 +86,6 @@ Figure Run(std::vector<std::string> args, bool selfMeasured)
     return f;
 }
 
-std::vector<std::string> Lines(std::size_t bytes)
-{
-    std::vector<std::string> lines;
-    std::size_t total = 0;
-    for (int i = 0; total < bytes; ++i) {
-        lines.push_back("1-0:1.8." + std::to_string(i % 100) + "*" + std::to_string(i % 15) + "(0006334.294*kWh)");
-        total += lines.back().size() + 2;
-    }
-    return lines;
-}
-
 // The window child: one readout through the dialog, offscreen, then its CPU
 // and wall seconds from Read to the end on stdout.
 int WindowChild(int argc, char** argv)
@@ -150,7 +140,7 @@ int main(int argc, char** argv)
     bool ok = true;
     for (const int rate : {9600, 57600}) {
         MeterConfig config;
-        config.lines = Lines(static_cast<std::size_t>(rate)); // about 10 s of wire time
+        config.lines = MeterLines(static_cast<std::size_t>(rate)); // about 10 s of wire time
         PtyMeter meter(config);
         std::string error;
         if (meter.Start(error) != PtyMeter::StartResult::Ok) {

@@ -3,6 +3,7 @@
 //  2. a 20 kB block at 57600 bit/s, paced like a real line: total time against
 //     the block's wire time plus 10% plus the protocol's fixed pauses.
 
+#include "MeterLines.h"
 #include "PtyMeter.h"
 
 #include <sys/resource.h>
@@ -52,17 +53,6 @@ Result RunReader(const std::string& reader, const std::vector<std::string>& args
     return r;
 }
 
-std::vector<std::string> Lines(std::size_t bytes)
-{
-    std::vector<std::string> lines;
-    std::size_t total = 0;
-    for (int i = 0; total < bytes; ++i) {
-        lines.push_back("1-0:1.8." + std::to_string(i % 100) + "*" + std::to_string(i % 15) + "(0006334.294*kWh)");
-        total += lines.back().size() + 2;
-    }
-    return lines;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -72,7 +62,7 @@ int main(int argc, char** argv)
 
     MeterConfig big;
     big.pace = false;
-    big.lines = Lines(1'000'000);
+    big.lines = MeterLines(1'000'000);
     PtyMeter meter1(big);
     std::string error;
     if (meter1.Start(error) != PtyMeter::StartResult::Ok) {
@@ -85,7 +75,7 @@ int main(int argc, char** argv)
     meter1.Stop();
 
     MeterConfig fast;
-    fast.lines = Lines(20'000);
+    fast.lines = MeterLines(20'000);
     std::size_t blockBytes = 1 + 3 + 2; // STX, "!" CR LF, ETX and BCC
     for (const auto& l : fast.lines)
         blockBytes += l.size() + 2;
