@@ -7,6 +7,15 @@
 
 namespace varnel {
 
+// The protocol's control characters, as the readout and the push reader see them.
+constexpr std::uint8_t SOH = 0x01;
+constexpr std::uint8_t STX = 0x02;
+constexpr std::uint8_t ETX = 0x03;
+constexpr std::uint8_t EOT = 0x04;
+constexpr std::uint8_t ACK = 0x06;
+constexpr std::uint8_t LF = 0x0A;
+constexpr std::uint8_t CR = 0x0D;
+
 // A received line's text, `count` bytes with its LF last: up to the CR of
 // CR LF, or up to a lone LF (some probes and ttys turn CR into LF, and cutting
 // a fixed two bytes would eat the line's last character), and never past a NUL.

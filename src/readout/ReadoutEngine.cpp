@@ -17,13 +17,6 @@ namespace varnel {
 
 namespace {
 
-constexpr std::uint8_t SOH = 0x01;
-constexpr std::uint8_t STX = 0x02;
-constexpr std::uint8_t ETX = 0x03;
-constexpr std::uint8_t EOT = 0x04;
-constexpr std::uint8_t ACK = 0x06;
-constexpr std::uint8_t LF = 0x0A;
-constexpr std::uint8_t CR = 0x0D;
 constexpr std::uint8_t NAK = 0x15;
 
 std::int32_t ModeBRate(std::uint8_t z)

@@ -11,9 +11,6 @@ namespace varnel {
 
 namespace {
 
-constexpr std::uint8_t STX = 0x02;
-constexpr std::uint8_t ETX = 0x03;
-constexpr std::uint8_t LF = 0x0A;
 // As the readout's line buffer: a longer line is shown as its first 999 bytes.
 constexpr std::size_t kMaxLine = 999;
 
