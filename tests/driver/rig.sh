@@ -20,6 +20,7 @@ if [ -z "${VARNEL_RIG_TRY:-}" ]; then
     VARNEL_RIG_TRY=1 bash "$0" "$@" || rc=$?
     if [ "$rc" = 75 ]; then
         echo "rig: QEMU crashed; booting the guest once more"
+        rc=0
         VARNEL_RIG_TRY=2 bash "$0" "$@" || rc=$?
     fi
     exit "$rc"
