@@ -36,8 +36,7 @@ readout)
     grep -F '"acknowledgement":"\u0006050\u000D\u000A"' uart-report.jsonl | grep -qF '"anomalies":[]' ||
         fail "the meter saw no clean acknowledgement: $(cat uart-report.jsonl)"
     ;;
-window) "$bin/tests/driver/DriverWindowTest" rtsAndDtrBoxesSetAndClearEachLine || fail "DriverWindowTest" ;;
-linetest) "$bin/tests/driver/DriverWindowTest" lineTestSeesTheHostsBreakAndHoldsItsOwn || fail "DriverWindowTest" ;;
+window) "$bin/tests/driver/DriverWindowTest" || fail "DriverWindowTest" ;;
 unplug)
     usb=/dev/ttyUSB0
     await "[ -e $usb ]" || exit 1
