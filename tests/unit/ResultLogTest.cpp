@@ -23,23 +23,23 @@ protected:
 TEST_F(ResultLogTest, TraceLogRecordsSentBytesAndRowsWithCrLf)
 {
     rows.OpenLog();
-    rows.AddRow("first readout", false);
+    rows.AddRow(std::string(99, '-'), false); // an earlier readout, longer than this one
     const int stdinCopy = ::dup(0);
     ::close(0); // as when started without stdin: the log opens on descriptor 0
-    rows.OpenLog(); // a new readout truncates the log
+    rows.OpenLog(); // and truncates what was there
     // 0x13 is below 20 decimal, 0x14 is not: the cut is decimal 20, not 0x20.
     const std::uint8_t sent[] = {'/', 0x13, 0x14, 0x1F, 0x00, 0x0A};
     rows.LogSentBytes(sent, 6);
     rows.ParseDataLine("1.8.0(012.5*kWh)");
     rows.AddRow("1.8.0(012.5*kWh)", true);
     rows.LogSentBytes(sent, 0);
+    rows.AddRow("!", false);
     rows.CloseLog();
     ::dup2(stdinCopy, 0);
     ::close(stdinCopy);
-    rows.AddRow("after Show log", false);
-    EXPECT_EQ(LogBytes(), std::string("==> /<13>\x14\x1F<00><0A>\r\n<== 1.8.0(012.5*kWh)\r\n==> \r\n"));
+    EXPECT_EQ(LogBytes(), std::string("==> /<13>\x14\x1F<00><0A>\r\n<== 1.8.0(012.5*kWh)\r\n==> \r\n<== !\r\n"));
     EXPECT_EQ(view.RowsWithColumns(),
-              (std::vector<std::string>{"first readout", "1.8.0(012.5*kWh) [1.8.0|012.5]", "after Show log"}));
+              (std::vector<std::string>{std::string(99, '-'), "1.8.0(012.5*kWh) [1.8.0|012.5]", "!"}));
     EXPECT_EQ(view.lastVisible, 2);
     rows.ClearRows();
     rows.AddRow("x", false);
