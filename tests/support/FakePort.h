@@ -1,63 +1,110 @@
 #pragma once
 
+#include "FakeClock.h"
 #include "serial/Port.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <deque>
-#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace varnel::test {
 
-class FakeClock;
-
 // A scripted peer: records every call in order (as text, for readable
-// assertions), delivers queued bytes to reads and can fail any call.
+// assertions), delivers queued bytes to reads and can fail opening and breaks.
 class FakePort final : public Port {
 public:
     explicit FakePort(FakeClock* clock = nullptr) : m_clock(clock) {}
 
-    bool Open(const std::string& device, const LineSettings& settings, bool forLineTest) override;
-    void Close() override;
-    bool Apply(const LineSettings& settings) override;
-    std::size_t Write(const std::uint8_t* data, std::size_t count) override;
-    std::size_t Read(std::uint8_t* data, std::size_t max) override;
-    bool Purge() override;
-    bool SetBreak(bool on) override;
-    bool SetRts(bool on) override;
-    bool SetDtr(bool on) override;
-    BreakSeen TakeBreakSeen() override;
+    bool Open(const std::string& dev, const LineSettings& s, bool forLineTest) override
+    {
+        calls.push_back("open " + dev + " " + Describe(s) + (forLineTest ? " linetest" : ""));
+        if (failOpen) {
+            if (lastError.empty())
+                lastError = "No such file or directory";
+            return false;
+        }
+        open = true;
+        device = dev;
+        return true;
+    }
+    void Close() override { Call("close"); open = false; }
+    bool Apply(const LineSettings& s) override { return Call("apply " + Describe(s)); }
+    std::size_t Write(const std::uint8_t* data, std::size_t count) override
+    {
+        std::string hex;
+        for (std::size_t i = 0; i < count; ++i) {
+            char b[4];
+            std::snprintf(b, sizeof b, i ? " %02X" : "%02X", data[i]);
+            hex += b;
+            written.push_back(data[i]);
+            if (m_clock)
+                writeTimes.push_back(m_clock->now);
+        }
+        return Call("write " + hex) ? count : 0;
+    }
+    std::size_t Read(std::uint8_t* data, std::size_t max) override
+    {
+        std::size_t n = 0;
+        for (++readCalls; n < max && !incoming.empty(); incoming.pop_front())
+            data[n++] = incoming.front();
+        return n;
+    }
+    bool Purge() override { return Call("purge"); }
+    bool SetBreak(bool on) override { return Call(on ? "break on" : "break off") && !failBreak; }
+    bool SetRts(bool on) override { return Call(on ? "rts on" : "rts off"); }
+    bool SetDtr(bool on) override { return Call(on ? "dtr on" : "dtr off"); }
+    BreakSeen TakeBreakSeen() override
+    {
+        Call("breakseen");
+        return breakSeen == BreakSeen::Yes ? std::exchange(breakSeen, BreakSeen::No) : breakSeen;
+    }
     std::string LastError() const override { return lastError; }
 
     // Bytes the peer sends; reads take them in order.
-    void Feed(const std::string& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
-    void Feed(const std::vector<std::uint8_t>& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
-    // Calls whose text starts with `prefix`.
-    std::vector<std::string> CallsStartingWith(const std::string& prefix) const;
-    static std::string Describe(const LineSettings& s);
+    void Feed(const std::string& b) { incoming.insert(incoming.end(), b.begin(), b.end()); }
+    void Feed(const std::vector<std::uint8_t>& b) { incoming.insert(incoming.end(), b.begin(), b.end()); }
+    std::vector<std::string> CallsStartingWith(const std::string& prefix) const
+    {
+        std::vector<std::string> out;
+        for (const auto& c : calls)
+            if (c.compare(0, prefix.size(), prefix) == 0)
+                out.push_back(c);
+        return out;
+    }
+    static std::string Describe(const LineSettings& s)
+    {
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "%d %d%c%s rts=%d dtr=%d flow=%d%d%d%d%d%d%d", s.baudRate, s.byteSize,
+                      "NOEMS"[static_cast<int>(s.parity) % 5],
+                      s.stopBits == StopBits::One ? "1" : (s.stopBits == StopBits::Two ? "2" : "1.5"),
+                      static_cast<int>(s.rtsControl), static_cast<int>(s.dtrControl), s.outxCtsFlow,
+                      s.outxDsrFlow, s.dsrSensitivity, s.txContinueOnXoff, s.outX, s.inX, s.null);
+        return buf;
+    }
 
-    // Failure switches.
     bool failOpen = false;
-    bool failApply = false;
     bool failBreak = false;
     BreakSeen breakSeen = BreakSeen::No;
     std::string lastError;
-
     // State seen by the peer.
     bool open = false;
     std::string device;
-    LineSettings settings;
     std::vector<std::uint8_t> written;
-    // Tick count at each written byte (when a clock is attached).
-    std::vector<std::uint32_t> writeTimes;
+    std::vector<std::uint32_t> writeTimes; // tick count at each written byte, with a clock
     std::vector<std::string> calls;
     std::deque<std::uint8_t> incoming;
     std::size_t readCalls = 0;
-    // Called after every write with the whole message written so far.
-    std::function<void(FakePort&)> onWrite;
 
 private:
+    bool Call(std::string text)
+    {
+        calls.push_back(std::move(text));
+        return true;
+    }
+
     FakeClock* m_clock;
 };
 

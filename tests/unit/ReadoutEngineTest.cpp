@@ -1,15 +1,12 @@
-#include "FakeClock.h"
 #include "FakePort.h"
 #include "RecordingView.h"
 #include "TempDir.h"
 
-#include "core/ControlIds.h"
+#include "readout/BlockCheck.h"
 #include "readout/ReadoutCore.h"
+#include "readout/TelegramReader.h"
 
 #include <gtest/gtest.h>
-
-#include <fstream>
-#include <iterator>
 
 namespace varnel::test {
 namespace {
@@ -18,36 +15,30 @@ using Rows = std::vector<std::string>;
 
 std::string Block(const std::string& lines, char end = '\x03')
 {
-    std::string b = "\x02" + lines + end;
-    std::uint8_t bcc = 0;
-    for (std::size_t i = 1; i < b.size(); ++i)
-        bcc ^= static_cast<std::uint8_t>(b[i]);
-    return b + static_cast<char>(bcc);
+    const std::string body = lines + end;
+    return "\x02" + body + char(BlockCheck(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()));
 }
 
+// The readout and the push reader on one fake line, with the log in a fresh folder.
 class ReadoutEngineTest : public ::testing::Test {
 protected:
     ReadoutEngineTest() : port(&clock), core(port, clock, view, names, dir.File("Log1107.txt")) {}
 
-    void Start()
-    {
-        core.engine.StartReadout();
-        port.calls.clear();
-        port.written.clear();
-    }
-    // One receive tick, 50 ms after the previous one.
-    void Tick()
-    {
-        clock.Advance(50);
-        core.engine.OnReceiveTick();
-    }
-    void Receive(const std::string& bytes)
+    void Start() { core.engine.StartReadout(); port.calls.clear(); port.written.clear(); } // calls so far forgotten
+    // What arrived before the receive tick `ms` later.
+    void Receive(const std::string& bytes, std::uint32_t ms = 50, bool push = false)
     {
         port.Feed(bytes);
-        Tick();
+        clock.Advance(ms);
+        push ? reader.OnReceiveTick() : core.engine.OnReceiveTick();
     }
-    std::string Label(int id) { return view.texts[id]; }
     std::string Written() const { return std::string(port.written.begin(), port.written.end()); }
+    std::string Log() const { return ReadFileBytes(dir.File("Log1107.txt")); }
+    std::string Labels() // protocol, baud, flag|description
+    {
+        auto& t = view.texts;
+        return t[IDC_PROTOCOL_LABEL] + " " + t[IDC_BAUD_LABEL] + " " + t[IDC_FLAG_LABEL] + "|" + t[IDC_DESCRIPTION_LABEL];
+    }
 
     TempDir dir;
     FakeClock clock;
@@ -55,269 +46,197 @@ protected:
     RecordingView view;
     PortNames names;
     ReadoutCore core;
+    TelegramReader reader{core.serial, core.rows, view, clock};
 };
 
-TEST_F(ReadoutEngineTest, StartOpensConfiguresLogsAndSignsOnInOrder)
+TEST_F(ReadoutEngineTest, StartSignsOnInOrderAndTheTraceLogMirrorsTheReadout)
 {
+    port.failOpen = true;
+    core.engine.StartReadout();
+    EXPECT_EQ(view.messages.at(0).text, "Open port COM error");
+    EXPECT_EQ(view.messages.at(0).icon, MessageIcon::Stop);
+    EXPECT_EQ(Log(), "==> /?!<0D><0A>\r\n");
+    Receive("/ABC0X\r\n", 60000);
+    EXPECT_TRUE(view.rows.empty()) << "ticks on an unopened port do nothing";
+
+    port.failOpen = false;
+    port.calls.clear();
+    port.incoming.clear();
     view.comboSelection[IDC_INITIAL_BAUD] = 6; // "9600"
-    const std::uint32_t t0 = clock.now;
+    clock.sleeps.clear();
     core.engine.StartReadout();
     EXPECT_EQ(port.calls, (Rows{"open /dev/ttyS0 9600 7E1 rts=1 dtr=1 flow=0000000",
                                 "apply 9600 7E1 rts=1 dtr=1 flow=0000000", "purge", "write 2F", "write 3F",
                                 "write 21", "write 0D", "write 0A"}));
     EXPECT_EQ(clock.sleeps, (std::vector<int>{50, 50, 50, 50, 50})) << "settle, then 4 gaps of the sign-on";
-    EXPECT_EQ(Label(IDC_BAUD_LABEL), "9600");
-    EXPECT_EQ(Label(IDC_PROTOCOL_LABEL), "?");
-    EXPECT_EQ(Label(IDC_FLAG_LABEL), "?");
-    EXPECT_EQ(Label(IDC_DESCRIPTION_LABEL), "?");
-    EXPECT_EQ(view.timers[TIMER_RECEIVE], 50);
-    EXPECT_EQ(core.engine.State(), READ_AWAIT_IDENT);
-    EXPECT_EQ(ReadFileBytes(dir.File("Log1107.txt")), "==> /?!<0D><0A>\r\n");
-    (void)t0;
-}
-
-TEST_F(ReadoutEngineTest, ModeCReadoutGivesTheTypicalRowsLabelsAndLog)
-{
-    Start();
-    Receive("/ABC5\\2XYZ\r\n");
-    EXPECT_EQ(Label(IDC_FLAG_LABEL), "ABC");
-    EXPECT_EQ(Label(IDC_DESCRIPTION_LABEL), "XYZ");
-    EXPECT_EQ(Label(IDC_PROTOCOL_LABEL), "E");
-    EXPECT_EQ(Label(IDC_BAUD_LABEL), "9600");
-    // The acknowledgement goes out at the initial rate, then the port follows.
-    EXPECT_EQ(port.calls, (Rows{"write 06", "write 30", "write 35", "write 30", "write 0D", "write 0A",
-                                "apply 9600 7E1 rts=1 dtr=1 flow=0000000"}));
+    EXPECT_EQ(Labels(), "? 9600 ?|?");
     EXPECT_EQ(view.journal.back(), "start 32771 50");
-
-    Receive(Block("1.8.0(012.5*kWh)\r\n0.9.1(103)\r\n\r\n!\r\n"));
-    EXPECT_EQ(view.RowTexts(), (Rows{"/ABC5\\2XYZ", " -- STX -- ", "1.8.0(012.5*kWh)", "0.9.1(103)", "", "!",
-                                     " -- ETX -- ", " -- BCC -- "}));
-    EXPECT_EQ(view.rows[2].code, "1.8.0");
-    EXPECT_EQ(view.rows[2].value, "012.5");
-    EXPECT_TRUE(view.rows[4].hasColumns) << "a lone line end is an empty data row";
-    EXPECT_EQ(core.engine.State(), READ_IDLE);
-    EXPECT_EQ(core.engine.LastEnd(), ReadoutEnd::BlockCheck);
-    EXPECT_EQ(ReadFileBytes(dir.File("Log1107.txt")),
-              "==> /?!<0D><0A>\r\n<== /ABC5\\2XYZ\r\n==> <06>050<0D><0A>\r\n<==  -- STX -- \r\n"
-              "<== 1.8.0(012.5*kWh)\r\n<== 0.9.1(103)\r\n<== \r\n<== !\r\n<==  -- ETX -- \r\n<==  -- BCC -- \r\n");
+    Receive("/ABC5\\2XYZ\r\n" + Block("1.8.0(012.5*kWh)\r\n!\r\n"));
+    EXPECT_EQ(Log(), "==> /?!<0D><0A>\r\n<== /ABC5\\2XYZ\r\n==> <06>050<0D><0A>\r\n<==  -- STX -- \r\n"
+                     "<== 1.8.0(012.5*kWh)\r\n<== !\r\n<==  -- ETX -- \r\n<==  -- BCC -- \r\n");
 }
 
-TEST_F(ReadoutEngineTest, ExplicitTransmitRateSwitchesThePortButNotTheAcknowledgement)
+struct RowsCase {
+    bool idle; // bytes that arrive after a readout, else during one
+    std::string bytes;
+    Rows rows;
+    std::string sent;
+    ReadoutState state;
+    ReadoutEnd end;
+    std::size_t unread = 0;
+};
+
+class ReadoutRowsTest : public ReadoutEngineTest, public ::testing::WithParamInterface<RowsCase> {};
+
+TEST_P(ReadoutRowsTest, RowsRepliesAndEnd)
 {
-    view.comboSelection[IDC_TRANSMIT_BAUD] = 4; // "2400"
-    Start();
-    Receive("/ABC5\\2XYZ\r\n");
-    EXPECT_EQ(Written(), "\x06" "050\r\n");
-    EXPECT_EQ(port.calls.back(), "apply 2400 7E1 rts=1 dtr=1 flow=0000000");
-    EXPECT_EQ(Label(IDC_BAUD_LABEL), "2400");
+    const RowsCase& c = GetParam();
+    c.idle ? (void)core.serial.OpenPort() : Start();
+    Receive(c.bytes);
+    EXPECT_EQ(view.RowsWithColumns(), c.rows);
+    EXPECT_EQ(Written(), c.sent);
+    EXPECT_EQ(core.engine.State(), c.state);
+    EXPECT_EQ(core.engine.LastEnd(), c.end);
+    EXPECT_EQ(port.incoming.size(), c.unread) << "a line overflow ends the tick";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, ReadoutRowsTest,
+    ::testing::Values(
+        // A half-duplex probe's echo of the request is shown, not taken for the identification. A value ends
+        // at the first '*' or ')' after its '(', never at one of a later group. A lone LF ends a line too.
+        RowsCase{false,
+                 "/?!\r\n/ABC5\\2XYZ\r\n" + Block("1.8.0(012.5*kWh)\r\n(00054.386)\r\n1-0:1.8.1*07(0006.2*kWh)\r\n"
+                                                  "C.1.0(\r\n1.6.0(02.468*kW)(170310)\r\n6.8.4*01()9.4*01(088*C)\r\n"
+                                                  "\r\n0.0(        18438636)\n!\r\n"),
+                 {"/?!", "/ABC5\\2XYZ", " -- STX -- ", "1.8.0(012.5*kWh) [1.8.0|012.5]", "(00054.386) [|]",
+                  "1-0:1.8.1*07(0006.2*kWh) [1-0:1.8.1*07|0006.2]", "C.1.0( [C.1.0|]",
+                  "1.6.0(02.468*kW)(170310) [1.6.0|02.468]", "6.8.4*01()9.4*01(088*C) [6.8.4*01|]", " [|]",
+                  "0.0(        18438636) [0.0|        18438636]", "! [|]", " -- ETX -- ", " -- BCC -- "},
+                 "\x06" "050\r\n", READ_IDLE, ReadoutEnd::BlockCheck},
+        RowsCase{false, "XYZ\r\nab" + Block("1(2)\r\n", '\x04'),
+                 {" -- Identification error -- ", "--- 0x61 ---", "--- 0x62 ---", " -- STX -- ", "1(2) [1|2]",
+                  " -- EOT -- ", " -- BCC -- "},
+                 "", READ_IDLE, ReadoutEnd::BlockCheck},
+        // Unasked: events, a block, commands (only B0 and P0 mean something) and a break message.
+        RowsCase{true, "\x03\x04\x15" + Block("1(2)\r\n") + "\x01P0\x01P1\x01" "B1\x01" "B0\x03q",
+                 {" -- 03 --", " -- 04 --", " -- 15 --", " -- STX -- ", "1(2) [1|2]", " -- ETX -- ", " -- BCC -- ",
+                  " -- SOH -- ", " -- Password is required -- ", " -- SOH -- ", " -- SOH -- ", " -- SOH -- ",
+                  " -- Break message is received  -- ", " -- BCC -- ", " -- Send break message -- "},
+                 "\x01" "B0\x03q", READ_IDLE, ReadoutEnd::BlockCheck},
+        // The 1000th byte of a line overflows it; the rest of its 100-byte chunk is dropped.
+        RowsCase{true, "\x01P0" + std::string(995, 'x') + "abcde" + std::string(147, 'y'),
+                 {" -- SOH -- ", " -- Password is required -- ", std::string(995, 'x') + "abcd"}, "", READ_IDLE,
+                 ReadoutEnd::None, 50}));
 
 struct IdentCase {
     const char* line;
-    const char* protocol;
+    const char* labels;
     std::int32_t rate;
-    const char* flag;
-    const char* description;
+    int transmitItem = 0;
 };
 
 class IdentificationTest : public ReadoutEngineTest, public ::testing::WithParamInterface<IdentCase> {};
 
-TEST_P(IdentificationTest, ModeRateAndLabels)
+TEST_P(IdentificationTest, ModeRateLabelsAndAcknowledgement)
 {
     const IdentCase& c = GetParam();
+    view.comboSelection = {{IDC_INITIAL_BAUD, 6}, {IDC_TRANSMIT_BAUD, c.transmitItem}}; // a sign-on at 9600
     Start();
-    Receive(std::string(c.line) + "\r\n");
-    EXPECT_EQ(Label(IDC_PROTOCOL_LABEL), c.protocol);
+    Receive(std::string(c.line) + "\n"); // a lone LF: the last character stays
+    EXPECT_EQ(Labels(), c.labels);
     EXPECT_EQ(core.serial.m_baudRate, c.rate);
-    EXPECT_EQ(Label(IDC_FLAG_LABEL), c.flag);
-    EXPECT_EQ(Label(IDC_DESCRIPTION_LABEL), c.description);
-    if (std::string(c.protocol) != "E") {
-        EXPECT_TRUE(port.written.empty()) << "only mode C is acknowledged";
-        EXPECT_TRUE(port.CallsStartingWith("apply").empty()) << "modes A and B keep the port's rate";
-        EXPECT_EQ(Label(IDC_BAUD_LABEL), "Auto (300)");
-    }
+    // Mode C is acknowledged at the sign-on rate, the port follows after it; A and B send nothing.
+    const bool modeC = c.labels[0] == 'E';
+    EXPECT_EQ(Written(), modeC ? std::string("\x06" "0") + c.line[4] + "0\r\n" : "");
+    EXPECT_EQ(port.calls.empty() ? "" : port.calls.back(),
+              modeC ? "apply " + std::to_string(c.rate) + " 7E1 rts=1 dtr=1 flow=0000000" : "");
     EXPECT_EQ(core.engine.State(), READ_AWAIT_STX);
+    EXPECT_TRUE(view.TimerRunning(TIMER_RECEIVE));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, IdentificationTest,
-    ::testing::Values(IdentCase{"/XYZ4Meter", "E", 4800, "XYZ", "Meter"},
-                      IdentCase{"/ISk5MT174-0001", "E", 9600, "ISk", "MT174-0001"},
-                      IdentCase{"/ACE0\\3k260V01.19", "E", 300, "ACE", "k260V01.19"},
-                      IdentCase{"/ABC8X", "E", 300, "ABC", "X"}, IdentCase{"/SIEC2WR5", "B", 2400, "SIE", "2WR5"},
-                      IdentCase{"/ABCFx", "B", 19200, "ABC", "x"}, IdentCase{"/ABCGx", "B", 300, "ABC", "x"},
-                      IdentCase{"/KAM MC", "A", 300, "KAM", "MC"},
-                      // A half-duplex probe's echo of the request is not the identification.
-                      IdentCase{"/?!\r\n/ITR5EM214", "E", 9600, "ITR", "EM214"},
+    ::testing::Values(IdentCase{"/XYZ4Meter", "E 4800 XYZ|Meter", 4800}, IdentCase{"/ABC6x", "E 19200 ABC|x", 19200},
+                      IdentCase{"/ACE0\\3k260V01.19", "E 300 ACE|k260V01.19", 300},
+                      IdentCase{"/ABC7x", "E 300 ABC|x", 300}, IdentCase{"/ABC8x", "E 300 ABC|x", 300},
+                      IdentCase{"/ABC9x", "E 300 ABC|x", 300},
+                      IdentCase{"/ABC5x", "E 2400 ABC|x", 2400, 4}, IdentCase{"/SIEC2WR5", "B 9600 SIE|2WR5", 2400},
+                      IdentCase{"/ABCAx", "B 9600 ABC|x", 600}, IdentCase{"/ABCFx", "B 9600 ABC|x", 19200},
+                      IdentCase{"/ABCGx", "B 9600 ABC|x", 300}, IdentCase{"/ABCIx", "B 9600 ABC|x", 300},
+                      IdentCase{"/KAM MC", "A 9600 KAM|MC", 300},
                       // Short lines: positions past the end are empty, never stale bytes.
-                      IdentCase{"/AB", "A", 300, "AB", ""}, IdentCase{"/ABC5\\", "E", 9600, "ABC", ""}));
+                      IdentCase{"/AB", "A 9600 AB|", 300}, IdentCase{"/ABC5\\", "E 9600 ABC|", 9600}));
 
-TEST_F(ReadoutEngineTest, LfOnlyLinesKeepTheirLastCharacter)
+TEST_F(ReadoutEngineTest, SilenceOf3000msEndsTheReadoutAndABreakLeftPendingIsAnsweredOnceNextTime)
 {
+    clock.now = 0xFFFFFFFFu - 1000u; // the deadline lies past the tick count's wrap
     Start();
-    Receive("/LGZ4ZMF100AC.M27\n");
-    EXPECT_EQ(Label(IDC_DESCRIPTION_LABEL), "ZMF100AC.M27");
-    Receive(Block("0.0(        18438636)\n\n!\n"));
-    EXPECT_EQ(view.RowTexts(), (Rows{"/LGZ4ZMF100AC.M27", " -- STX -- ", "0.0(        18438636)", "", "!",
-                                     " -- ETX -- ", " -- BCC -- "}));
-    EXPECT_EQ(view.rows[2].value, "        18438636");
-}
-
-TEST_F(ReadoutEngineTest, BadIdentificationReportsEachByteUntilStx)
-{
-    Start();
-    Receive("XYZ\r\nab\x02" "1(2)\r\n\x04" "Z");
-    EXPECT_EQ(view.RowTexts(), (Rows{" -- Identification error -- ", "--- 0x61 ---", "--- 0x62 ---", " -- STX -- ",
-                                     "1(2)", " -- EOT -- ", " -- BCC -- "}));
-    EXPECT_EQ(Label(IDC_FLAG_LABEL), "?");
-}
-
-TEST_F(ReadoutEngineTest, SilenceEndsTheReadoutAfter3000msOfNoBytes)
-{
-    Start();
-    clock.Advance(3000);
-    core.engine.OnReceiveTick(); // exactly at the deadline: not yet
-    EXPECT_TRUE(view.rows.empty());
-    Tick();
-    EXPECT_EQ(view.RowTexts(), (Rows{" -- Tout -- "}));
+    Receive("/KAM MC\r\n" + Block("!\r\n") + "\x01" "B0");
+    Receive("", 3000); // at the deadline the last byte set: not yet over
+    EXPECT_EQ(view.rows.size(), 7u);
+    Receive("", 1);
+    EXPECT_EQ(view.RowsWithColumns().back(), " -- Tout -- ");
     EXPECT_EQ(core.engine.LastEnd(), ReadoutEnd::TimeOut);
+    EXPECT_TRUE(core.engine.BreakPending());
     EXPECT_TRUE(view.TimerRunning(TIMER_RECEIVE)) << "the port keeps being polled";
-    clock.Advance(10000);
-    Tick();
-    EXPECT_EQ(view.rows.size(), 1u) << "idle never times out";
-}
-
-TEST_F(ReadoutEngineTest, EveryByteRefreshesTheDeadline)
-{
-    Start();
-    for (int i = 0; i < 5; ++i) {
-        clock.Advance(2900);
-        Receive("x");
+    Receive("", 10000);
+    EXPECT_EQ(view.rows.size(), 8u) << "idle never times out";
+    for (int readout = 0; readout < 2; ++readout) {
+        Start();
+        Receive("/KAM MC\r\n" + Block("!\r\n"));
+        EXPECT_EQ(Written(), readout ? "" : "\x01" "B0\x03q");
     }
-    EXPECT_TRUE(view.rows.empty());
-    EXPECT_EQ(core.engine.State(), READ_AWAIT_IDENT);
+    EXPECT_EQ(Log().find("==> <01>"), std::string::npos) << "the break reply is not logged as sent";
 }
 
-TEST_F(ReadoutEngineTest, DeadlineSurvivesTheTickCountWrap)
-{
-    clock.now = 0xFFFFFFFFu - 1000u;
-    Start();
-    Tick();
-    EXPECT_TRUE(view.rows.empty()) << "a deadline past the wrap is not already over";
-    clock.Advance(3000);
-    Tick();
-    EXPECT_EQ(view.RowTexts(), (Rows{" -- Tout -- "}));
-}
+struct TelegramCase {
+    std::string bytes;
+    int count;
+    Rows rows;
+    int telegrams;
+    const char* labels;
+};
 
-TEST_F(ReadoutEngineTest, UnopenedPortShowsTheErrorAndTicksDoNothing)
-{
-    port.failOpen = true;
-    core.engine.StartReadout();
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].text, "Open port COM error");
-    EXPECT_EQ(view.messages[0].icon, MessageIcon::Stop);
-    EXPECT_EQ(ReadFileBytes(dir.File("Log1107.txt")), "==> /?!<0D><0A>\r\n");
-    clock.Advance(60000);
-    Tick();
-    EXPECT_TRUE(view.rows.empty());
-    EXPECT_EQ(core.engine.State(), READ_AWAIT_IDENT);
-}
+class TelegramTest : public ReadoutEngineTest, public ::testing::WithParamInterface<TelegramCase> {};
 
-TEST_F(ReadoutEngineTest, IdleEventsAndCommands)
+TEST_P(TelegramTest, RowsAndLabelsOfTheFirstTelegrams)
 {
-    Start();
-    Receive("/ABC0X\r\n" + Block("!\r\n"));
-    core.rows.ClearRows();
-    port.written.clear();
-    Receive(std::string("\x03\x04\x15\x01P0", 6));
-    EXPECT_EQ(view.RowTexts(), (Rows{" -- 03 --", " -- 04 --", " -- 15 --", " -- SOH -- ",
-                                     " -- Password is required -- "}));
+    const TelegramCase& c = GetParam();
+    reader.Start(9600, c.count);
+    Receive(c.bytes, 50, true);
+    EXPECT_EQ(view.RowsWithColumns(), c.rows);
+    EXPECT_EQ(reader.Telegrams(), c.telegrams);
+    EXPECT_EQ(Labels(), c.labels);
     EXPECT_TRUE(port.written.empty());
 }
 
-TEST_F(ReadoutEngineTest, BreakMessageIsAnsweredOnceAfterTheNextByte)
+const std::string kTelegram = "/ISK5MT174\r\n\r\n1.8.0(12*kWh)\r\n\r\n!\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, TelegramTest,
+    ::testing::Values(
+        // The rest of a telegram under way when the port opened is shown as it came.
+        TelegramCase{"\r\n1.8.0(9)\r\n!\r\n" + kTelegram + kTelegram, 1,
+                     {"1.8.0(9)", "!", "/ISK5MT174", "1.8.0(12*kWh) [1.8.0|12]", " [|]", "! [|]"}, 1,
+                     "D 9600 ISK|MT174"},
+        TelegramCase{"\x02/ABC5X\r\n\r\n1(2)\r\n!1A2B\r\n\x03q" "/ABC5Y\r\n\r\n2(3)\r\n!\r\n", 2,
+                     {" -- STX -- ", "/ABC5X", "1(2) [1|2]", "!1A2B [|]", " -- ETX -- ", " -- BCC -- ", "/ABC5Y",
+                      "2(3) [2|3]", "! [|]"},
+                     2, "D 9600 ABC|Y"},
+        // A line is cut after 999 bytes.
+        TelegramCase{std::string(999, 'x') + "yz\r\n", 1, {std::string(999, 'x'), "z"}, 0, "D 9600 ?|?"}));
+
+TEST_F(ReadoutEngineTest, PushMeterSilentFor15sIsOneTimeOut)
 {
-    Start();
-    Receive("/ABC0X\r\n" + Block("!\r\n"));
-    core.rows.ClearRows();
-    Receive(std::string("\x01" "B0\x03q", 5));
-    EXPECT_EQ(view.RowTexts(), (Rows{" -- SOH -- ", " -- Break message is received  -- ", " -- BCC -- ",
-                                     " -- Send break message -- "}));
-    EXPECT_EQ(port.calls.back(), "write 01 42 30 03 71");
-    EXPECT_EQ(port.CallsStartingWith("write 01").size(), 1u);
-    const std::string log = ReadFileBytes(dir.File("Log1107.txt"));
-    EXPECT_EQ(log.find("==> <01>"), std::string::npos) << "the break reply is not logged as sent";
-}
-
-TEST_F(ReadoutEngineTest, PendingBreakSurvivesTimeOutAndIsAnsweredInTheNextReadout)
-{
-    Start();
-    Receive("/ABC0X\r\n" + Block("!\r\n"));
-    Receive(std::string("\x01" "B0", 3));
-    clock.Advance(3100);
-    Tick();
-    EXPECT_EQ(view.RowTexts().back(), " -- Tout -- ");
-    EXPECT_TRUE(core.engine.BreakPending());
-
-    Start();
-    Receive("/ABC0X\r\n" + Block("!\r\n"));
-    EXPECT_EQ(view.RowTexts().back(), " -- Send break message -- ");
-    EXPECT_EQ(port.calls.back(), "write 01 42 30 03 71");
-    EXPECT_FALSE(core.engine.BreakPending());
-}
-
-TEST_F(ReadoutEngineTest, OverflowShowsFirst999BytesAndDropsTheRestOfTheChunk)
-{
-    Start();
-    Receive("/ABC0X\r\n" + Block("!\r\n"));
-    core.rows.ClearRows();
-    // Idle bytes accumulate; the 1000th overflows inside the tenth 100-byte chunk.
-    port.Feed(std::string(995, 'x') + "abcde" + std::string(50, 'y'));
-    Tick();
-    EXPECT_EQ(view.RowTexts(), (Rows{std::string(995, 'x') + "abcd"}));
-    EXPECT_EQ(port.incoming.size(), 50u) << "the tick stops at the overflow";
-}
-
-TEST_F(ReadoutEngineTest, OneTickDrainsEverythingThatArrived)
-{
-    Start();
-    Receive("/ABC6X\r\n");
-    std::string lines;
-    for (int i = 0; i < 200; ++i)
-        lines += "1.8." + std::to_string(i) + "(000123.456*kWh)\r\n";
-    ASSERT_GT(lines.size(), 4000u);
-    Receive(Block(lines + "!\r\n"));
-    EXPECT_EQ(view.rows.size(), 205u);
-    EXPECT_EQ(core.engine.State(), READ_IDLE);
-}
-
-TEST_F(ReadoutEngineTest, CapturedMeterReplyReadsEveryLine)
-{
-    const std::string path = std::string(VARNEL_CORPUS_DIR) + "/iskra_mt174_modeC.bin";
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        GTEST_SKIP() << "captured responses not found at " << path;
-    const std::string capture((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto stx = capture.find('\x02');
-    ASSERT_NE(stx, std::string::npos);
-    const auto etx = capture.find('\x03', stx);
-    std::size_t lineEnds = 0;
-    for (std::size_t i = stx; i < etx; ++i)
-        lineEnds += capture[i] == '\n';
-
-    Start();
-    port.Feed(capture);
-    for (int i = 0; i < 10 && !port.incoming.empty(); ++i)
-        Tick();
-    EXPECT_EQ(Label(IDC_FLAG_LABEL), "ISk");
-    const Rows rows = view.RowTexts();
-    ASSERT_GE(rows.size(), 3u);
-    EXPECT_EQ(rows[rows.size() - 2], " -- ETX -- ");
-    EXPECT_EQ(rows.back(), " -- BCC -- ");
-    std::size_t dataRows = 0;
-    for (const auto& r : view.rows)
-        dataRows += r.hasColumns;
-    EXPECT_EQ(dataRows, lineEnds);
+    reader.Start(9600, 1);
+    Receive("x", 10000, true); // a byte restarts the silence
+    Receive("", 15000, true);
+    EXPECT_TRUE(view.rows.empty());
+    Receive("", 1, true);
+    Receive("", 1, true);
+    EXPECT_EQ(view.RowsWithColumns(), Rows{" -- Tout -- "});
+    EXPECT_TRUE(reader.TimedOut());
 }
 
 } // namespace
