@@ -14,22 +14,16 @@ namespace {
 // Calls as "call|call|...|". A disc is turned by hiding the stale one first, so the two never overlap.
 const std::string kOpen = "open /dev/ttyS0 300 7E1 rts=1 dtr=1 flow=0000000 linetest|";
 const std::string kTxdRed = "hide 1044|show 1043|", kTxdGreen = "hide 1043|show 1044|";
-const std::string kRxdRed = "hide 1046|show 1045|", kRxdGreen = "hide 1045|show 1046|";
 const std::string kStopPoll = "stop 32771|", kStopRefresh = "stop 32772|", kArmRefresh = "start 32772 500|";
-const std::string kEntered = kStopPoll + kTxdRed + kRxdRed + kArmRefresh;
-const std::string kEnterFailed = kStopPoll + kTxdRed + kRxdRed + "message Open port COM error|";
-const std::string kInTest = "test=1 break=0 txd=red rxd=red refreshing open";
+const std::string kReset = kTxdRed + "hide 1046|show 1045|", kEntered = kStopPoll + kReset + kArmRefresh;
+const std::string kEnterFailed = kStopPoll + kReset + "message Open port COM error|";
+const std::string kTickRed = kStopRefresh + "hide 1046|show 1045|" + kArmRefresh;
+const std::string kTickGreen = kStopRefresh + "hide 1045|show 1046|" + kArmRefresh;
+// States: the mode flags, the disc shown of each pair, the status refresh, the port, RxD's tool tip.
+const std::string kNormal = "test=0 break=0 txd=red rxd=red", kInTest = "test=1 break=0 txd=red rxd=red refreshing open";
 const std::string kBreakOn = "test=1 break=1 txd=green rxd=red refreshing open";
-const std::string kNormal = "test=0 break=0 txd=red rxd=red";
+const std::string kRxdGreen = "test=1 break=0 txd=red rxd=green refreshing open";
 constexpr int kStartupHeight = 317;
-
-std::string Joined(const std::vector<std::string>& calls)
-{
-    std::string out;
-    for (const auto& c : calls)
-        out += c + "|";
-    return out;
-}
 
 // An event is the call the window forwards for it.
 using Event = void (LineTest::*)();
@@ -38,19 +32,17 @@ constexpr Event kRts = &LineTest::OnRts, kDtr = &LineTest::OnDtr, kTick = &LineT
 
 struct Transition {
     const char* name;
-    // How the state was reached: R a readout polling an open port, T Test, B Break, C the port let go under
-    // the mode, F a Test whose open fails, U a tick on a port that cannot report breaks.
+    // How the state was reached: R a readout polling an open port, T Test, B Break, C the port let go
+    // under the mode, F a Test whose open fails, U a tick on a port that cannot report breaks. Then what
+    // the event meets: f a failing open, y a break that arrived, u a port that cannot report breaks, r or
+    // d the RTS or DTR box cleared (both are checked otherwise).
     const char* from;
     Event event;
     std::string portCalls, viewCalls, after; // view: timers, discs and message boxes, in order
-    bool failOpen = false;
-    BreakSeen seen = BreakSeen::No;
-    int cleared = 0; // the RTS or DTR box cleared before the event (both are checked otherwise)
 };
 
 struct StateTable : ::testing::TestWithParam<Transition> {
     StateTable() { lineTest.SetLayoutHeight(kStartupHeight); }
-    // The mode flags, the disc shown of each pair, the status refresh, the port and RxD's tool tip.
     std::string State() const
     {
         const auto disc = [this](int green) { return view.visible.count(green) && view.visible.at(green) ? "green" : "red"; };
@@ -72,28 +64,33 @@ TEST_P(StateTable, Transition)
 {
     const Transition& t = GetParam();
     for (const char* s = t.from; *s; ++s) {
-        port.failOpen = *s == 'F';
-        port.breakSeen = *s == 'U' ? BreakSeen::Unsupported : BreakSeen::No;
+        port.failOpen = *s == 'F' || *s == 'f';
+        port.breakSeen = *s == 'y' ? BreakSeen::Yes : *s == 'U' || *s == 'u' ? BreakSeen::Unsupported : BreakSeen::No;
         switch (*s) {
         case 'R': ASSERT_EQ(serial.OpenPort(), 0); view.StartTimer(TIMER_RECEIVE, std::chrono::milliseconds(50)); break;
+        case 'T': case 'F': lineTest.OnTest(); break;
+        case 'B': lineTest.OnBreak(); break;
         case 'C': serial.ClosePort(); break;
         case 'U': lineTest.RefreshLineStatus(); break;
-        case 'B': lineTest.OnBreak(); break;
-        default: lineTest.OnTest();
+        case 'r': view.checks[IDC_RTS] = false; break;
+        case 'd': view.checks[IDC_DTR] = false; break;
         }
     }
     port.calls.clear();
     view.journal.clear();
     view.windowBottoms.clear();
     view.toolTips.clear();
-    port.failOpen = t.failOpen;
-    port.breakSeen = t.seen;
-    view.checks[t.cleared] = false;
 
     (lineTest.*t.event)();
 
-    EXPECT_EQ(Joined(port.calls), t.portCalls);
-    EXPECT_EQ(Joined(view.journal), t.viewCalls);
+    const auto joined = [](const std::vector<std::string>& calls) {
+        std::string out;
+        for (const auto& c : calls)
+            out += c + "|";
+        return out;
+    };
+    EXPECT_EQ(joined(port.calls), t.portCalls);
+    EXPECT_EQ(joined(view.journal), t.viewCalls);
     for (const auto& m : view.messages)
         EXPECT_EQ(m.icon, MessageIcon::Stop) << m.text;
     // Every Test (a second one, one inside Break, a failed one) moves the bottom to the same place; nothing else does.
@@ -104,39 +101,32 @@ TEST_P(StateTable, Transition)
 
 const Transition kTransitions[] = {
     // any | Test
-    {"TestFromNormal", "", kTest, kOpen + "break off|", kEntered, kInTest},
     {"TestDuringReadoutStopsPollingAndReopens", "R", kTest, "close|" + kOpen + "break off|", kEntered, kInTest},
     {"TestWhileBreakHeldClearsIt", "TB", kTest, "close|" + kOpen + "break off|", kEntered, kInTest},
-    {"TestOpenFailsWhileBreakHeldKeepsRefreshing", "TB", kTest, "close|" + kOpen, kEnterFailed, kNormal + " refreshing",
-     true},
+    {"TestOpenFailsWhileBreakHeldKeepsRefreshing", "TBf", kTest, "close|" + kOpen, kEnterFailed, kNormal + " refreshing"},
     // normal | Break: into the mode with break held, or one box only
     {"BreakFromNormalEntersModeAndSetsBreak", "", kBreak, kOpen + "break off|break on|", kEntered + kTxdGreen, kBreakOn},
-    {"BreakOpenFailsOneBox", "", kBreak, kOpen, kEnterFailed, kNormal, true},
+    {"BreakOpenFailsOneBox", "f", kBreak, kOpen, kEnterFailed, kNormal},
     // testing <-> break held
     {"BreakWhileTestingSetsBreak", "T", kBreak, "break on|", kTxdGreen, kBreakOn},
     {"BreakWhileHeldReleasesIt", "TB", kBreak, "break off|", kTxdRed, kInTest},
-    {"BreakWithNoPortSaysSoAndChangesNothing", "TC", kBreak, "", "message Port COM is not opened|",
-     "test=1 break=0 txd=red rxd=red refreshing"},
+    {"BreakWithNoPortSaysSo", "TC", kBreak, "", "message Port COM is not opened|", "test=1 break=0 txd=red rxd=red refreshing"},
     // any | Read -> normal, the port left as it is
-    {"ReadWhileBreakHeld", "TB", kRead, "", kStopRefresh + kTxdRed + kRxdRed, kNormal + " open"},
+    {"ReadWhileBreakHeld", "TB", kRead, "", kStopRefresh + kReset, kNormal + " open"},
     // any | RTS or DTR -> unchanged but the line, which follows its own box
     {"RtsWhileBreakHeld", "TB", kRts, "rts on|", "", kBreakOn},
-    {"RtsClearedWhileTesting", "T", kRts, "rts off|", "", kInTest, false, {}, IDC_RTS},
+    {"RtsClearedWhileTesting", "Tr", kRts, "rts off|", "", kInTest},
     {"DtrAfterReadout", "R", kDtr, "dtr on|", "", kNormal + " open"},
-    {"DtrClearedWhileTesting", "T", kDtr, "dtr off|", "", kInTest, false, {}, IDC_DTR},
+    {"DtrClearedWhileTesting", "Td", kDtr, "dtr off|", "", kInTest},
     {"RtsWithNoPortDoesNothing", "", kRts, "", "", kNormal},
-    // any | tick -> unchanged but RxD, and the tool tip that says why RxD stays red where breaks cannot be seen
-    {"TickAfterBreakArrived", "T", kTick, "breakseen|", kStopRefresh + kRxdGreen + kArmRefresh,
-     "test=1 break=0 txd=red rxd=green refreshing open", false, BreakSeen::Yes},
-    {"TickWithoutBreak", "TB", kTick, "breakseen|", kStopRefresh + kRxdRed + kArmRefresh, kBreakOn},
-    {"TickWithNoPortOnlyRearms", "TF", kTick, "", kStopRefresh + kArmRefresh, kNormal + " refreshing", false,
-     BreakSeen::Yes},
-    {"TickOnAPortThatCannotReport", "T", kTick, "breakseen|", kStopRefresh + kRxdRed + kArmRefresh,
-     kInTest + " tip='This port cannot report breaks on RxD'", false, BreakSeen::Unsupported},
-    {"TickStillUnsupportedAfterTestSaysSoNoMore", "TUT", kTick, "breakseen|", kStopRefresh + kRxdRed + kArmRefresh,
-     kInTest, false, BreakSeen::Unsupported},
-    {"TickReportingAgainTakesTheTipAway", "TU", kTick, "breakseen|", kStopRefresh + kRxdGreen + kArmRefresh,
-     "test=1 break=0 txd=red rxd=green refreshing open tip=''", false, BreakSeen::Yes},
+    // any | tick -> unchanged but RxD, and the tool tip saying why RxD stays red where breaks cannot be seen
+    {"TickAfterBreakArrived", "Ty", kTick, "breakseen|", kTickGreen, kRxdGreen},
+    {"TickWithoutBreak", "TB", kTick, "breakseen|", kTickRed, kBreakOn},
+    {"TickWithNoPortOnlyRearms", "TFy", kTick, "", kStopRefresh + kArmRefresh, kNormal + " refreshing"},
+    {"TickOnAPortThatCannotReport", "Tu", kTick, "breakseen|", kTickRed,
+     kInTest + " tip='This port cannot report breaks on RxD'"},
+    {"TickStillUnsupportedAfterTestSetsNoTip", "TUTu", kTick, "breakseen|", kTickRed, kInTest},
+    {"TickReportingAgainTakesTheTipAway", "TUy", kTick, "breakseen|", kTickGreen, kRxdGreen + " tip=''"},
 };
 INSTANTIATE_TEST_SUITE_P(LineTest, StateTable, ::testing::ValuesIn(kTransitions),
                          [](const auto& info) { return std::string(info.param.name); });
