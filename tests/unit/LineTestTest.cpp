@@ -20,7 +20,8 @@ const std::string kEnterFailed = kStopPoll + kReset + "message Open port COM err
 const std::string kTickRed = kStopRefresh + "hide 1046|show 1045|" + kArmRefresh;
 const std::string kTickGreen = kStopRefresh + "hide 1045|show 1046|" + kArmRefresh;
 // States: the mode flags, the disc shown of each pair, the status refresh, the port, RxD's tool tip.
-const std::string kNormal = "test=0 break=0 txd=red rxd=red", kInTest = "test=1 break=0 txd=red rxd=red refreshing open";
+const std::string kNormal = "test=0 break=0 txd=red rxd=red";
+const std::string kInTest = "test=1 break=0 txd=red rxd=red refreshing open";
 const std::string kBreakOn = "test=1 break=1 txd=green rxd=red refreshing open";
 const std::string kRxdGreen = "test=1 break=0 txd=red rxd=green refreshing open";
 constexpr int kStartupHeight = 317;
@@ -45,10 +46,10 @@ struct StateTable : ::testing::TestWithParam<Transition> {
     StateTable() { lineTest.SetLayoutHeight(kStartupHeight); }
     std::string State() const
     {
-        const auto disc = [this](int green) { return view.visible.count(green) && view.visible.at(green) ? "green" : "red"; };
-        return "test=" + std::to_string(serial.m_testMode) + " break=" + std::to_string(serial.m_breakOn) + " txd="
-            + disc(IDC_TXD_GREEN) + " rxd=" + disc(IDC_RXD_GREEN) + (view.TimerRunning(TIMER_LINE_STATUS) ? " refreshing" : "")
-            + (serial.IsOpen() ? " open" : "")
+        const auto disc = [this](int g) { return view.visible.count(g) && view.visible.at(g) ? "green" : "red"; };
+        return "test=" + std::to_string(serial.m_testMode) + " break=" + std::to_string(serial.m_breakOn)
+            + " txd=" + disc(IDC_TXD_GREEN) + " rxd=" + disc(IDC_RXD_GREEN)
+            + (view.TimerRunning(TIMER_LINE_STATUS) ? " refreshing" : "") + (serial.IsOpen() ? " open" : "")
             + (view.toolTips.count(IDC_RXD_RED) ? " tip='" + view.toolTips.at(IDC_RXD_RED) + "'" : "");
     }
 
@@ -76,19 +77,12 @@ TEST_P(StateTable, Transition)
         case 'd': view.checks[IDC_DTR] = false; break;
         }
     }
-    port.calls.clear();
-    view.journal.clear();
-    view.windowBottoms.clear();
-    view.toolTips.clear();
+    port.calls.clear(), view.journal.clear(), view.windowBottoms.clear(), view.toolTips.clear();
 
     (lineTest.*t.event)();
 
     const auto joined = [](const std::vector<std::string>& calls) {
-        std::string out;
-        for (const auto& c : calls)
-            out += c + "|";
-        return out;
-    };
+        std::string out; for (const auto& c : calls) out += c + "|"; return out; };
     EXPECT_EQ(joined(port.calls), t.portCalls);
     EXPECT_EQ(joined(view.journal), t.viewCalls);
     for (const auto& m : view.messages)
@@ -99,27 +93,25 @@ TEST_P(StateTable, Transition)
     EXPECT_EQ(State(), t.after);
 }
 
+// By event: Test from any state; Break into the mode with break held (or one box only), toggling it, or
+// with no port; Read back to normal, the port left as it is; RTS and DTR, each following its own box; the
+// tick, which changes RxD only, and the tool tip saying why RxD stays red where breaks cannot be seen.
 const Transition kTransitions[] = {
-    // any | Test
     {"TestDuringReadoutStopsPollingAndReopens", "R", kTest, "close|" + kOpen + "break off|", kEntered, kInTest},
     {"TestWhileBreakHeldClearsIt", "TB", kTest, "close|" + kOpen + "break off|", kEntered, kInTest},
-    {"TestOpenFailsWhileBreakHeldKeepsRefreshing", "TBf", kTest, "close|" + kOpen, kEnterFailed, kNormal + " refreshing"},
-    // normal | Break: into the mode with break held, or one box only
-    {"BreakFromNormalEntersModeAndSetsBreak", "", kBreak, kOpen + "break off|break on|", kEntered + kTxdGreen, kBreakOn},
+    {"TestFailsWhileBreakHeldKeepsRefreshing", "TBf", kTest, "close|" + kOpen, kEnterFailed, kNormal + " refreshing"},
+    {"BreakFromNormalEntersModeAndHoldsIt", "", kBreak, kOpen + "break off|break on|", kEntered + kTxdGreen, kBreakOn},
     {"BreakOpenFailsOneBox", "f", kBreak, kOpen, kEnterFailed, kNormal},
-    // testing <-> break held
     {"BreakWhileTestingSetsBreak", "T", kBreak, "break on|", kTxdGreen, kBreakOn},
     {"BreakWhileHeldReleasesIt", "TB", kBreak, "break off|", kTxdRed, kInTest},
-    {"BreakWithNoPortSaysSo", "TC", kBreak, "", "message Port COM is not opened|", "test=1 break=0 txd=red rxd=red refreshing"},
-    // any | Read -> normal, the port left as it is
+    {"BreakWithNoPortSaysSo", "TC", kBreak, "", "message Port COM is not opened|",
+     "test=1 break=0 txd=red rxd=red refreshing"},
     {"ReadWhileBreakHeld", "TB", kRead, "", kStopRefresh + kReset, kNormal + " open"},
-    // any | RTS or DTR -> unchanged but the line, which follows its own box
     {"RtsWhileBreakHeld", "TB", kRts, "rts on|", "", kBreakOn},
     {"RtsClearedWhileTesting", "Tr", kRts, "rts off|", "", kInTest},
     {"DtrAfterReadout", "R", kDtr, "dtr on|", "", kNormal + " open"},
     {"DtrClearedWhileTesting", "Td", kDtr, "dtr off|", "", kInTest},
     {"RtsWithNoPortDoesNothing", "", kRts, "", "", kNormal},
-    // any | tick -> unchanged but RxD, and the tool tip saying why RxD stays red where breaks cannot be seen
     {"TickAfterBreakArrived", "Ty", kTick, "breakseen|", kTickGreen, kRxdGreen},
     {"TickWithoutBreak", "TB", kTick, "breakseen|", kTickRed, kBreakOn},
     {"TickWithNoPortOnlyRearms", "TFy", kTick, "", kStopRefresh + kArmRefresh, kNormal + " refreshing"},

@@ -1,5 +1,4 @@
-// The QSerialPort backend against a pseudo-terminal whose master side plays the
-// far end of the line.
+// The QSerialPort backend against a pseudo-terminal whose master side plays the far end of the line.
 #include "serial/QtSerialPortBackend.h"
 
 #include "serial/DeviceAccess.h"
@@ -13,12 +12,12 @@
 
 #include <chrono>
 #include <ctime>
+#include <utility>
 
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace varnel {
@@ -27,16 +26,7 @@ namespace {
 using namespace std::chrono_literals;
 using Steady = std::chrono::steady_clock;
 const LineSettings k7E1{300, 7, Parity::Even};
-
-// Polls `done` for up to 3 s; its last answer.
-template <typename Done>
-bool WaitFor(Done done)
-{
-    for (const auto deadline = Steady::now() + 3s; !done(); ::usleep(1000))
-        if (Steady::now() >= deadline)
-            return false;
-    return true;
-}
+const char* const kInUse = "Device is in use by another program";
 
 // Processor time the whole process spent while the event loop ran for `span`.
 double CpuSecondsOverEventLoop(std::chrono::milliseconds span)
@@ -54,7 +44,7 @@ struct PtyTest : ::testing::Test {
     {
         static int argc = 1;
         static char name[] = "test", *argv[] = {name, nullptr};
-        static QCoreApplication app(argc, argv);
+        static const QCoreApplication app(argc, argv);
         master.fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         ASSERT_TRUE(master.fd >= 0 && ::grantpt(master.fd) == 0 && ::unlockpt(master.fd) == 0);
         slave = ::ptsname(master.fd);
@@ -62,18 +52,17 @@ struct PtyTest : ::testing::Test {
         slaveFd.fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         ASSERT_GE(slaveFd.fd, 0);
     }
+    std::size_t Send(const std::string& b) { return port.Write(reinterpret_cast<const std::uint8_t*>(&b[0]), b.size()); }
     void FarWrites(const std::string& b) { ASSERT_EQ(::write(master.fd, b.data(), b.size()), ssize_t(b.size())); }
-    // What the far end, or the backend at most `chunk` bytes a read, receives until `count` bytes came.
-    std::string FarReads(std::size_t count) { return Received(count, 0); }
-    std::string PortReads(std::size_t count, std::size_t chunk = 100) { return Received(count, chunk); }
-    std::string Received(std::size_t count, std::size_t chunk)
+    // What the backend, `chunk` bytes a read at most (0: the far end), receives until `count` bytes came or 3 s went.
+    std::string Received(std::size_t count, std::size_t chunk = 100)
     {
         std::string got;
         char b[256];
-        WaitFor([&] {
+        for (const auto deadline = Steady::now() + 3s; got.size() < count && Steady::now() < deadline; ::usleep(1000)) {
             const long n = chunk ? long(port.Read(reinterpret_cast<std::uint8_t*>(b), chunk)) : ::read(master.fd, b, 256);
-            return got.append(b, n > 0 ? std::size_t(n) : 0).size() >= count;
-        });
+            got.append(b, n > 0 ? std::size_t(n) : 0);
+        }
         return got;
     }
 
@@ -82,55 +71,53 @@ struct PtyTest : ::testing::Test {
     QtSerialPortBackend port; // let go before the pseudo-terminal closes
 };
 
-// The readout's way, then the line test's: nothing lost or reordered across reads and a rate switch,
-// RTS and DTR refused (a pseudo-terminal has no modem lines) without harm, a stalled write bounded.
+// The readout's way, then the line test's: nothing lost or reordered across reads, a purge and a rate
+// switch; RTS and DTR refused (a pseudo-terminal has no modem lines) without harm; a stalled write bounded.
 TEST_F(PtyTest, CarriesBytesBothWays)
 {
     ASSERT_TRUE(port.Open(slave, k7E1, false)) << port.LastError();
-    std::uint8_t buf[100];
-    EXPECT_EQ(port.Read(buf, sizeof buf), 0u) << "nothing has arrived yet";
     for (const char c : std::string("/?!\r\n")) // one byte per call, as the paced transmit writes
-        EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>(&c), 1), 1u);
-    EXPECT_EQ(FarReads(5), "/?!\r\n");
-    std::string block; // more than a chunk, taken 7 at a time
-    for (int i = 0; i < 250; ++i)
-        block += static_cast<char>('0' + i % 64);
+        EXPECT_EQ(Send(std::string(1, c)), 1u);
+    EXPECT_EQ(Received(5, 0), "/?!\r\n");
+    const std::string block = [] { std::string b; for (int i = 0; i < 250; ++i) b += char('0' + i % 64); return b; }();
     FarWrites(block);
-    EXPECT_EQ(PortReads(block.size(), 7), block);
+    EXPECT_EQ(Received(block.size(), 7), block) << "more than a chunk, taken 7 at a time";
+    FarWrites("xy");
+    ASSERT_EQ(Received(1, 1), "x"); // "y" now waits in QSerialPort's buffer
+    FarWrites("stale");
+    int pending = -1;
+    for (const auto deadline = Steady::now() + 3s; ::ioctl(slaveFd.fd, FIONREAD, &pending) == 0 && pending != 5
+         && Steady::now() < deadline;)
+        ::usleep(1000);
+    ASSERT_EQ(pending, 5);
+    EXPECT_TRUE(port.Purge());
+    EXPECT_TRUE(::ioctl(slaveFd.fd, FIONREAD, &pending) == 0 && pending == 0) << pending;
 
     EXPECT_FALSE(port.SetRts(false) || port.SetDtr(false));
     EXPECT_FALSE(port.LastError().empty());
     EXPECT_TRUE(port.SetBreak(true) && port.SetBreak(false) && port.Apply({9600, 7, Parity::Even}));
-    FarWrites("xy");
-    ASSERT_EQ(PortReads(1, 1), "x"); // "y" now waits in QSerialPort's buffer
-    FarWrites("stale");
-    int pending = -1;
-    ASSERT_TRUE(WaitFor([&] { return ::ioctl(slaveFd.fd, FIONREAD, &pending) == 0 && pending == 5; })) << pending;
-    EXPECT_TRUE(port.Purge());
-    EXPECT_TRUE(::ioctl(slaveFd.fd, FIONREAD, &pending) == 0 && pending == 0) << pending;
     FarWrites("ACK");
-    EXPECT_EQ(PortReads(3), "ACK");
+    EXPECT_EQ(Received(3), "ACK");
     EXPECT_EQ(port.TakeBreakSeen(), BreakSeen::Unsupported) << "a pseudo-terminal counts no breaks";
 
     ASSERT_TRUE(port.Open(slave, k7E1, true)) << "line test mode";
     FarWrites("x");
-    EXPECT_EQ(PortReads(1), "x");
-    const std::string flood(1 << 20, 'x'); // the far end reads no more: the queue fills up
+    EXPECT_EQ(Received(1), "x");
     const auto start = Steady::now();
-    const std::size_t taken = port.Write(reinterpret_cast<const std::uint8_t*>(flood.data()), flood.size());
+    const std::size_t taken = Send(std::string(1 << 20, 'x')); // the far end reads no more: the queue fills up
     EXPECT_LT(Steady::now() - start, 3s);
-    EXPECT_TRUE(taken > 0 && taken < flood.size()) << taken;
+    EXPECT_TRUE(taken > 0 && taken < (1u << 20)) << taken;
 }
 
-// One holder per device, whichever name leads to it and whichever process asks; a device another
-// program holds (flock) is refused as in use, and the refused attempt is inert and leaves no lock behind.
+// One holder per device, whichever name leads to it; a device another program holds (flock) is refused
+// as in use, and the refused attempt is inert and leaves no lock behind.
 TEST_F(PtyTest, OneOpenAtATime)
 {
     ASSERT_EQ(::flock(slaveFd.fd, LOCK_EX | LOCK_NB), 0);
     EXPECT_FALSE(port.Open(slave, k7E1, false));
-    EXPECT_EQ(port.LastError(), "Device is in use by another program");
+    EXPECT_EQ(port.LastError(), kInUse);
     std::uint8_t b = 0;
-    EXPECT_EQ(port.Read(&b, 1) + port.Write(&b, 1), 0u);
+    EXPECT_EQ(Send("x") + port.Read(&b, 1), 0u);
     ASSERT_EQ(::flock(slaveFd.fd, LOCK_UN), 0);
     ASSERT_TRUE(port.Open(slave, k7E1, false)) << port.LastError();
 
@@ -140,13 +127,8 @@ TEST_F(PtyTest, OneOpenAtATime)
     for (const std::string& name : {slave, link}) {
         QtSerialPortBackend second;
         EXPECT_FALSE(second.Open(name, k7E1, false)) << name;
-        EXPECT_EQ(second.LastError(), "Device is in use by another program");
+        EXPECT_EQ(second.LastError(), kInUse);
     }
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(QtSerialPortBackend().Open(slave, k7E1, false) ? 0 : 1);
-    int status = 0;
-    EXPECT_TRUE(::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 1);
     port.Close();
     QtSerialPortBackend later;
     EXPECT_TRUE(later.Open(link, k7E1, false)) << later.LastError();
@@ -155,31 +137,27 @@ TEST_F(PtyTest, OneOpenAtATime)
 
 // Whoever notices first (a read, a break, or Qt's notifier in line test mode, where the readout does
 // not poll) lets the device go; no later call replaces the reason.
-struct VanishedDevice : PtyTest, ::testing::WithParamInterface<const char*> {};
+struct VanishedDevice : PtyTest, ::testing::WithParamInterface<std::string> {};
 
 TEST_P(VanishedDevice, IsLetGoAtOnceAndThePortGoesSilentWithoutSpinning)
 {
-    const std::string noticer = GetParam();
-    ASSERT_TRUE(port.Open(slave, k7E1, noticer == "EventLoop"));
-    ::close(master.fd);
-    master.fd = -1;
+    ASSERT_TRUE(port.Open(slave, k7E1, GetParam() == "EventLoop"));
+    ::close(std::exchange(master.fd, -1));
     std::uint8_t buf[100];
-    if (noticer == "EventLoop")
+    if (GetParam() == "EventLoop")
         CpuSecondsOverEventLoop(100ms);
-    EXPECT_TRUE(noticer == "Read" ? port.Read(buf, sizeof buf) == 0 : noticer != "Break" || !port.SetBreak(true));
+    EXPECT_TRUE(GetParam() == "Read" ? port.Read(buf, sizeof buf) == 0 : GetParam() != "Break" || !port.SetBreak(true));
     EXPECT_FALSE(port.HoldsDevice());
     for (int i = 0; i < 300; ++i)
-        ASSERT_EQ(port.Read(buf, sizeof buf) + port.Write(buf, 5), 0u);
+        ASSERT_EQ(port.Read(buf, sizeof buf) + Send("x"), 0u);
     EXPECT_FALSE(port.Purge() || port.SetBreak(false) || port.SetRts(true) || port.SetDtr(true));
     EXPECT_EQ(port.TakeBreakSeen(), BreakSeen::No) << "a failed query, not a port unable to report";
     EXPECT_EQ(port.LastError().rfind("Device lost: ", 0), 0u) << port.LastError();
     EXPECT_LT(CpuSecondsOverEventLoop(1000ms), 0.5) << "a spinning notifier burns about the whole second";
-    port.Close();
-    EXPECT_EQ(port.Read(buf, sizeof buf), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(NoticedBy, VanishedDevice, ::testing::Values("Read", "Break", "EventLoop"),
-                         [](const auto& info) { return std::string(info.param); });
+                         [](const auto& info) { return info.param; });
 
 // The driver counts breaks since it was loaded; the first query after an open (previous -1) takes the baseline.
 TEST(BreakSeenBetween, OnlyACountThatMovedIsABreak)
@@ -198,7 +176,8 @@ TEST(DeviceAccess, AdviceNamesTheDevicesGroupAndTheCommand)
     test::TempDir dir;
     const std::string device = dir.File("ttyUSB0"), ask = "; ask the administrator for access to it";
     EXPECT_EQ(AccessDeniedReason(device), "Permission denied: this user may not read and write " + device + ask);
-    EXPECT_EQ(PermissionAdvice("/dev/ttyS0", "root"), "Permission denied: this user may not read and write /dev/ttyS0" + ask);
+    EXPECT_EQ(PermissionAdvice("/dev/ttyS0", "root"), "Permission denied: this user may not read and write /dev/ttyS0"
+              + ask);
     const group* dialout = ::getgrnam("dialout");
     ASSERT_GE(::close(::open(device.c_str(), O_CREAT | O_WRONLY, 0)), 0);
     if (dialout == nullptr || ::chown(device.c_str(), static_cast<uid_t>(-1), dialout->gr_gid) != 0)
