@@ -10,8 +10,6 @@
 namespace varnel::test {
 namespace {
 
-using Strings = std::vector<std::string>;
-
 // Also the trace sink: its record goes into the port's journal, so its order against the writes shows.
 struct SerialLineTest : ::testing::Test, SentBytesSink {
     SerialLineTest() { line.SetSentBytesSink(this); }
@@ -46,8 +44,7 @@ TEST_F(SerialLineTest, PortCallsInOrder)
 {
     const std::uint8_t msg[] = {'/', '?', '!'};
     const std::string reply = "\x82\xc6.\xc6(00000000\xa9\x03";
-    std::uint8_t buf[100];
-    const auto read = [&] { return std::string(reinterpret_cast<char*>(buf), line.Read(buf, sizeof buf)); };
+    const auto read = [&] { std::uint8_t b[99]; return std::string(reinterpret_cast<char*>(b), line.Read(b, 99)); };
     const std::uint32_t start = clock.now;
     port.Feed(reply);
     line.ApplyPortSettings();
@@ -73,7 +70,7 @@ TEST_F(SerialLineTest, PortCallsInOrder)
     port.Feed(reply);
     ASSERT_EQ(line.OpenPort(), 0);
     EXPECT_EQ(read(), reply);
-    EXPECT_EQ(port.calls, (Strings{"log 2", "open /dev/ttyS0 300 7E1 rts=1 dtr=1 flow=0000000",
+    EXPECT_EQ(port.calls, (std::vector<std::string>{"log 2", "open /dev/ttyS0 300 7E1 rts=1 dtr=1 flow=0000000",
                                    "apply 9600 7E1 rts=1 dtr=1 flow=0000000", "log 3", "write 2F", "write 3F",
                                    "write 21", "close", "open /dev/ttyS0 9600 7E1 rts=0 dtr=1 flow=0000000",
                                    "open /dev/ttyS0 9600 7E1 rts=0 dtr=1 flow=0000000 linetest", "break off",
