@@ -26,8 +26,7 @@ const std::string kBreakOn = "test=1 break=1 txd=green rxd=red refreshing open";
 const std::string kRxdGreen = "test=1 break=0 txd=red rxd=green refreshing open";
 constexpr int kStartupHeight = 317;
 
-// An event is the call the window forwards for it.
-using Event = void (LineTest::*)();
+using Event = void (LineTest::*)(); // the call the window forwards for an event
 constexpr Event kTest = &LineTest::OnTest, kBreak = &LineTest::OnBreak, kRead = &LineTest::LeaveLineTest;
 constexpr Event kRts = &LineTest::OnRts, kDtr = &LineTest::OnDtr, kTick = &LineTest::RefreshLineStatus;
 

@@ -52,14 +52,15 @@ struct PtyTest : ::testing::Test {
     }
     auto Send(const std::string& b) { return port.Write(reinterpret_cast<const std::uint8_t*>(b.data()), b.size()); }
     void FarWrites(const std::string& b) { ASSERT_EQ(::write(master.fd, b.data(), b.size()), ssize_t(b.size())); }
-    // What the backend, `chunk` bytes a read at most (0: the far end), receives until `count` bytes came (3 s at most).
+    // What the backend (chunk 0: the far end) receives, `chunk` a read, until `count` came; more than asked is lost.
     std::string Received(std::size_t count, std::size_t chunk = 100)
     {
         std::string got;
         std::uint8_t b[256];
+        const std::size_t max = chunk ? chunk : sizeof b;
         for (int ms = 0; ms < 3000 && got.size() < count; ++ms, ::usleep(1000)) {
-            const long n = chunk ? long(port.Read(b, chunk)) : ::read(master.fd, b, sizeof b);
-            got.append(reinterpret_cast<const char*>(b), n > 0 ? std::size_t(n) : 0);
+            const long n = chunk ? long(port.Read(b, max)) : ::read(master.fd, b, max);
+            got.append(reinterpret_cast<const char*>(b), n <= 0 ? 0 : std::size_t(n) > max ? max : std::size_t(n));
         }
         return got;
     }
