@@ -6,10 +6,7 @@
 
 #include <sys/stat.h>
 
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <string>
+#include <array>
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -26,177 +23,95 @@ protected:
     fs::path m_file = m_dir.Path() / "Varnel.ini";
 };
 
-template <typename Case>
-std::string CaseName(const testing::TestParamInfo<Case>& info) { return info.param.name; }
-
-// ---- integers read the way GetPrivateProfileInt reads them ----
-
-struct IntCase {
-    const char* name;
-    std::string value;
-    int expected;
-};
-
-class ProfileIntTest : public ProfileFileTest, public testing::WithParamInterface<IntCase> {};
-
-TEST_P(ProfileIntTest, ReadsValueLikeProfileInt)
+// Every blank the profile functions know (Ctrl-Z too) stands around the [VARNEL] header
+// and around the name and the value of its PortCOM line.
+TEST_F(ProfileFileTest, ReadsNamesAndValuesAsTheProfileFunctionsDo)
 {
-    Put("[Varnel]\nKey=" + GetParam().value + "\n");
-    EXPECT_EQ(ProfileFile(m_file).GetInt("Varnel", "Key", 7), GetParam().expected);
+    Put("; PortCOM=9\r\nOutside=1\r\n[Other]\r\nPortCOM=8\r\n \t\v\f\x1a[VARNEL] \t\v\f\x1a; ours\r\n"
+        " \t\v\f\x1aportcom \t\v\f\x1a=\r \t\v\f\x1a" "3 \t\v\f\x1a\r\r\n;PosX=5\r\nPosX\r\nPosY=1\r\nposy=2\r\n"
+        "Hex=0xaF\r\nOct=0o17\r\nUpperX=0X1A\r\nBin=0b102\r\nSign=+5\r\nSpaced=- 3\r\nWrap=4294967295\r\n"
+        "Quoted=\"-40\"\r\nHalf='7\r\nCtl=\x01 12abc\x1f\r\nEmpty=\r\nNul=\0 9\r\n[Varnel]\r\nPosDX=77\r\n"s);
+    const struct { const char *section, *key, *text; int number; } cases[] = {
+        {"Varnel", "PortCOM", "3", 3}, {"\n varnel\t", "\fPORTCOM\v", "3", 3}, {"other", "portcom", "8", 8},
+        {"Varnel", "PosX", "none", 7},    // a comment and a bare name are no keys
+        {"Varnel", "PosY", "1", 1},       // the first key of a name counts
+        {"Varnel", "PosDX", "none", 7},   // and the first section
+        {"Varnel", "Outside", "none", 7}, {"Ports", "PortCOM", "none", 7}, {"Varnel", "Hex", "0xaF", 175},
+        {"Varnel", "Oct", "0o17", 15}, {"Varnel", "UpperX", "0X1A", 0}, {"Varnel", "Bin", "0b102", 2},
+        {"Varnel", "Sign", "+5", 5}, {"Varnel", "Spaced", "- 3", 0}, {"Varnel", "Wrap", "4294967295", -1},
+        {"Varnel", "Quoted", "-40", -40}, {"Varnel", "Half", "'7", 0}, {"Varnel", "Ctl", "\x01 12abc\x1f", 12},
+        {"Varnel", "Empty", "", 7}, {"Varnel", "Nul", "", 7}};
+    const ProfileFile file(m_file);
+    for (const auto& c : cases) {
+        EXPECT_EQ(file.GetString(c.section, c.key, "none"), c.text) << c.key;
+        EXPECT_EQ(file.GetInt(c.section, c.key, 7), c.number) << c.key;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, ProfileIntTest, testing::Values(
-    IntCase{"Negative", "-12", -12}, IntCase{"PlusSign", "+5", 5}, IntCase{"NotANumber", "abc", 0},
-    IntCase{"DigitsThenText", "12abc", 12}, IntCase{"SignThenBlank", "- 3", 0},
-    IntCase{"HexPrefix", "0x1A", 26}, IntCase{"UpperXIsNoPrefix", "0X1A", 0},
-    IntCase{"BinaryPrefix", "0b101", 5}, IntCase{"Quoted", "\"40\"", 40},
-    IntCase{"WrapsModulo2To32", "4294967295", -1}, IntCase{"EmptyGivesDefault", "", 7},
-    IntCase{"NulGivesDefault", "\0\0 9"s, 7}, IntCase{"StopsAtNul", "3\0" "4"s, 3}),
-    CaseName<IntCase>);
-
-// ---- which line a name finds ----
-
-struct LookupCase {
-    const char* name;
-    const char* section;
-    const char* key;
-    const char* expected;
-};
-
-class ProfileLookupTest : public ProfileFileTest, public testing::WithParamInterface<LookupCase> {};
-
-TEST_P(ProfileLookupTest, FindsKeyAsProfileFunctionsDo)
-{
-    Put("; PortCOM=9\r\nOutside=1\r\n[Other]\r\nPortCOM=8\r\n[VARNEL] ; ours\r\n  portcom   =   3  \r\n"
-        ";PosX=5\r\nPosX\r\nPosY=1\r\nposy=2\r\n[Varnel]\r\nPosDX=77\r\n");
-    EXPECT_EQ(ProfileFile(m_file).GetString(GetParam().section, GetParam().key, "default"), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Names, ProfileLookupTest, testing::Values(
-    LookupCase{"NamesIgnoreCaseAndBlanks", "Varnel", "PortCOM", "3"},
-    LookupCase{"ArgumentsTrimmed", " varnel ", " PORTCOM ", "3"},
-    LookupCase{"OtherSectionSeparate", "other", "portcom", "8"},
-    LookupCase{"CommentAndBareNameAreNoKeys", "Varnel", "PosX", "default"},
-    LookupCase{"FirstOfDuplicateKeys", "Varnel", "PosY", "1"},
-    LookupCase{"SecondSectionOfSameNameUnseen", "Varnel", "PosDX", "default"},
-    LookupCase{"KeysBeforeAnySectionInNone", "Varnel", "Outside", "default"},
-    LookupCase{"MissingSection", "Ports", "PortCOM", "default"}),
-    CaseName<LookupCase>);
-
-TEST_F(ProfileFileTest, CorruptFileGivesDefaultsWhereUnreadableAndReadsTheRest)
+TEST_F(ProfileFileTest, CorruptFileReadsWhatItCanAndKeepsEveryOtherByteOnWrite)
 {
     const std::string corrupt = "\x00\xff\xfe[Var\x00nel]\x01=\x02\n[Varnel]\njunk"s + std::string(200000, 'x')
         + "\nPosX=250\nPosY=\x00\x00\n[Ports\nPosDX=640\n\x1a\x1a\x1a"s;
     Put(corrupt);
     ProfileFile file(m_file);
-    EXPECT_EQ(file.GetInt("Varnel", "PosX", 100), 250);
     EXPECT_EQ(file.GetInt("Varnel", "PosY", 100), 100);
     EXPECT_EQ(file.GetInt("Varnel", "PosDX", 300), 640); // "[Ports" lacks its bracket: no header
-    EXPECT_EQ(file.GetInt("Ports", "PosDX", 300), 300);
-
-    ASSERT_TRUE(file.WriteString("Varnel", "PosX", "-12"));
-    ASSERT_TRUE(file.Flush());
-    std::string expected = corrupt;
-    expected.replace(expected.find("PosX=250"), 8, "PosX=-12");
-    EXPECT_EQ(Bytes(), expected);
+    ASSERT_TRUE(file.WriteString("Varnel", "PosX", "-12") && file.Flush());
+    EXPECT_EQ(Bytes(), std::string(corrupt).replace(corrupt.find("PosX=250"), 8, "PosX=-12"));
 }
 
-// ---- writes touch only their own line ----
-
-struct WriteCase {
-    const char* name;
-    std::string before;
-    const char* key;
-    const char* value;
-    std::string after;
-};
-
-class ProfileWriteTest : public ProfileFileTest, public testing::WithParamInterface<WriteCase> {};
-
-TEST_P(ProfileWriteTest, KeepsEveryOtherByte)
+TEST_F(ProfileFileTest, WriteChangesOnlyItsOwnLine)
 {
-    Put(GetParam().before);
-    {
+    const struct { std::string before; const char *key, *value; std::string after; } cases[] = {
+        {"; mine\r\n[other]\r\nPosX=1\r\n\r\n[VARNEL]\r\n  posx = 5  \r\nPosY=6\r\n", "PosX", "-12",
+         "; mine\r\n[other]\r\nPosX=1\r\n\r\n[VARNEL]\r\n  posx = -12\r\nPosY=6\r\n"},
+        // at the end of its section, before the blank lines
+        {"[Varnel]\nPortCOM=1\n\n[Ports]\nCOM33=/dev/ttyV0\n", "PosX", "250",
+         "[Varnel]\nPortCOM=1\nPosX=250\n\n[Ports]\nCOM33=/dev/ttyV0\n"},
+        // a new section at the end, in the file's line breaks
+        {"[Ports]\nCOM33=/dev/x", "PortCOM", "2", "[Ports]\nCOM33=/dev/x\n[Varnel]\nPortCOM=2\n"},
+        {"[Ports]\r\nCOM1=/dev/a\r\n", "PortCOM", "2", "[Ports]\r\nCOM1=/dev/a\r\n[Varnel]\r\nPortCOM=2\r\n"},
+        {"\xEF\xBB\xBF[Varnel]\nPortCOM=1\n", "PortCOM", "2", "\xEF\xBB\xBF[Varnel]\nPortCOM=2\n"},
+        {"\xEF\xBB\xBF", "PortCOM", "2", "\xEF\xBB\xBF[Varnel]\nPortCOM=2\n"}};
+    for (const auto& c : cases) {
+        Put(c.before);
         ProfileFile file(m_file);
-        ASSERT_TRUE(file.WriteString("Varnel", GetParam().key, GetParam().value));
-        ASSERT_TRUE(file.Flush());
+        ASSERT_TRUE(file.WriteString("Varnel", c.key, c.value) && file.Flush()) << c.before;
+        EXPECT_EQ(Bytes(), c.after);
+        EXPECT_EQ(ProfileFile(m_file).GetString("Varnel", c.key), c.value);
     }
-    EXPECT_EQ(Bytes(), GetParam().after);
-    EXPECT_EQ(ProfileFile(m_file).GetString("Varnel", GetParam().key), GetParam().value);
 }
-
-INSTANTIATE_TEST_SUITE_P(Edits, ProfileWriteTest, testing::Values(
-    WriteCase{"ReplacesInPlaceKeepingSpellingAndBlanks",
-        "; mine\r\n[other]\r\nPosX=1\r\n\r\n[VARNEL]\r\n  posx = 5  \r\nPosY=6\r\n", "PosX", "-12",
-        "; mine\r\n[other]\r\nPosX=1\r\n\r\n[VARNEL]\r\n  posx = -12\r\nPosY=6\r\n"},
-    WriteCase{"AppendsAtEndOfSectionBeforeBlankLines", "[Varnel]\nPortCOM=1\n\n[Ports]\nCOM33=/dev/ttyV0\n",
-        "PosX", "250", "[Varnel]\nPortCOM=1\nPosX=250\n\n[Ports]\nCOM33=/dev/ttyV0\n"},
-    WriteCase{"AppendsSectionAfterLastLineWithoutBreak", "[Ports]\nCOM33=/dev/x", "PortCOM", "2",
-        "[Ports]\nCOM33=/dev/x\n[Varnel]\nPortCOM=2\n"},
-    WriteCase{"FollowsTheFilesLineBreaks", "[Ports]\r\nCOM1=/dev/a\r\n", "PortCOM", "2",
-        "[Ports]\r\nCOM1=/dev/a\r\n[Varnel]\r\nPortCOM=2\r\n"},
-    WriteCase{"HeaderWithoutBracketIsNoSection", "[Varnel\nPortCOM=1\n", "PortCOM", "2",
-        "[Varnel\nPortCOM=1\n[Varnel]\nPortCOM=2\n"},
-    WriteCase{"KeepsByteOrderMark", "\xEF\xBB\xBF[Varnel]\nPortCOM=1\n", "PortCOM", "2",
-        "\xEF\xBB\xBF[Varnel]\nPortCOM=2\n"}),
-    CaseName<WriteCase>);
 
 TEST_F(ProfileFileTest, RefusesTextsThatWouldBreakTheLineStructure)
 {
-    const std::string before = "[Varnel]\nPortCOM=1\n";
-    Put(before);
-    {
-        ProfileFile file(m_file);
-        EXPECT_FALSE(file.WriteString("Varnel", "PortCOM", "1\n[Evil]"));
-        EXPECT_FALSE(file.WriteString("Varnel", "Port=COM", "1"));
-        EXPECT_FALSE(file.WriteString("Var]nel", "PortCOM", "1"));
-        EXPECT_FALSE(file.WriteString("Varnel", " ", "1"));
-        EXPECT_FALSE(file.WriteString("Varnel", "PortCOM", "1\0002"s));
-    }
-    EXPECT_EQ(Bytes(), before);
+    Put("[Varnel]\nPortCOM=1\n");
+    ProfileFile file(m_file);
+    for (const auto& [section, key, value] : std::vector<std::array<std::string, 3>>{
+             {"Varnel", "PortCOM", "1\n[Evil]"}, {"Varnel", "PortCOM", "1\0002"s}, {"Varnel", "Port=COM", "1"},
+             {"Varnel", "[Port", "1"}, {"Varnel", ";Port", "1"}, {"Varnel", " ", "1"}, {"Var]nel", "PortCOM", "1"}})
+        EXPECT_FALSE(file.WriteString(section, key, value)) << section << key << value;
+    ASSERT_TRUE(file.Flush());
+    EXPECT_EQ(Bytes(), "[Varnel]\nPortCOM=1\n");
 }
 
-// ---- places that cannot hold the file: quiet, no crash, no hang ----
-
-struct ObstacleCase {
-    const char* name;
-    std::function<fs::path(const fs::path& dir)> prepare; // returns the file to use
-};
-
-class ProfileObstacleTest : public ProfileFileTest, public testing::WithParamInterface<ObstacleCase> {};
-
-TEST_P(ProfileObstacleTest, WriteFailsQuietlyAndLeavesWhatIsThere)
+// Places that cannot hold the file: quiet, no hang, nothing overwritten. Root writes
+// anywhere, so none relies on permissions.
+TEST_F(ProfileFileTest, ObstaclesFailQuietlyAndKeepWhatIsThere)
 {
-    const fs::path file = GetParam().prepare(m_dir.Path());
-    {
-        ProfileFile profile(file);
-        EXPECT_EQ(profile.GetInt("Varnel", "PortCOM", 4), 4);
-        const bool accepted = profile.WriteString("Varnel", "PortCOM", "2");
-        EXPECT_FALSE(accepted && profile.Flush());
-    } // the destructor's second attempt stays quiet too
-    EXPECT_EQ(ProfileFile(file).GetInt("Varnel", "PortCOM", 4), 4);
+    const fs::path& dir = m_dir.Path();
+    std::ofstream(dir / "plain") << "x";
+    fs::create_directories(dir / "folder.ini" / "inside");
+    ASSERT_EQ(mkfifo((dir / "pipe.ini").c_str(), 0600), 0);
+    std::ofstream(dir / "large.ini") << "[Varnel]\n" << std::string(2 << 20, ';') << "\n"; // too large to be ours
+    for (const auto& path : {dir / "plain" / "Varnel.ini", dir / "folder.ini", dir / "pipe.ini", dir / "large.ini"}) {
+        {
+            ProfileFile profile(path);
+            EXPECT_EQ(profile.GetInt("Varnel", "PortCOM", 4), 4);
+            EXPECT_FALSE(profile.WriteString("Varnel", "PortCOM", "2") && profile.Flush()) << path;
+        } // the destructor's second attempt stays quiet too
+        EXPECT_EQ(ProfileFile(path).GetInt("Varnel", "PortCOM", 4), 4) << path;
+    }
 }
-
-// Root may write anywhere, so these obstacles do not rely on permissions.
-INSTANTIATE_TEST_SUITE_P(Obstacles, ProfileObstacleTest, testing::Values(
-    ObstacleCase{"FolderCannotBeCreated", [](const fs::path& dir) {
-        std::ofstream(dir / "plainfile") << "x";
-        return dir / "plainfile" / "Varnel" / "Varnel.ini";
-    }},
-    ObstacleCase{"FileIsAFolder", [](const fs::path& dir) {
-        fs::create_directories(dir / "Varnel.ini" / "inside");
-        return dir / "Varnel.ini";
-    }},
-    ObstacleCase{"FileIsAPipe", [](const fs::path& dir) {
-        EXPECT_EQ(mkfifo((dir / "Varnel.ini").c_str(), 0600), 0);
-        return dir / "Varnel.ini";
-    }},
-    // Too large to be a settings file: not loaded, so not overwritten with a stub.
-    ObstacleCase{"FileTooLarge", [](const fs::path& dir) {
-        std::ofstream(dir / "Varnel.ini") << "[Varnel]\n" << std::string(2 << 20, ';') << "\n";
-        return dir / "Varnel.ini";
-    }}),
-    CaseName<ObstacleCase>);
 
 } // namespace
 } // namespace varnel
