@@ -37,7 +37,7 @@ TEST(CliOptions, TakeTheDocumentedValuesAndSayExactlyWhatIsWrong)
         {{"--port=/dev/x", "--initial-baud=9600", "--format=json", "--address=4711 A", "--capture=c", "-h"},
          "/dev/x|6|0|2|1 0|4711 A|0 1 0 9600|c"},
         {{"--listen", "--count", "1000000", "--framing", "7E1", "--initial-baud", "300", "--format", "csv"},
-         "|1|0|1|0 1||1 1000000 0 300|"},
+         "|1|0|1|0 0||1 1000000 0 300|"},
         {{"--listen", "--framing=8N1", "--initial-baud", "115200", "--version"}, "|0|0|0|0 1||1 1 1 115200|"},
         {{"COM1"}, "unknown argument: COM1"}, {{"--listen=yes"}, "unknown argument: --listen=yes"},
         {{"--port"}, "--port needs a value"}, {{"--port="}, "--port needs a COM name or a device path"},
