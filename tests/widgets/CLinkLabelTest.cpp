@@ -1,236 +1,182 @@
 #include "widgets/CLinkLabel.h"
 
-#include <QHelpEvent>
-#include <QImage>
 #include <QMouseEvent>
 #include <QToolTip>
 #include <QtTest>
 
-#include <algorithm>
-#include <utility>
-
 using varnel::CLinkLabel;
-using varnel::LinkLabelDesktop;
 
 namespace {
 
 const QString kAddress = QStringLiteral("https://varnel.example.org/");
 const QString kShown = QStringLiteral("varnel.example.org");
-const QColor kLinkBlue(0, 0, 238);
-const QColor kVisitedPurple(85, 26, 139);
+const QString kNoApp = QStringLiteral("There is no application associated\nwith the given filename extension.");
 
-// Stands in for the desktop: records what the label asks for, answers as told.
-struct FakeDesktop {
-    struct Box {
-        QMessageBox::Icon icon;
-        QString caption, text;
-    };
+template <typename T> T Col(const char* name) { return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>())); }
 
-    bool openerTakes = false;
-    bool programStarts = true;
+bool Shows(const QImage& image, QRgb colour)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); ++y)
+        for (int x = 0; x < rgb.width(); ++x)
+            if (rgb.pixel(x, y) == colour)
+                return true;
+    return false;
+}
+
+QString Box(const QString& reason)
+{
+    return QStringLiteral("%1|CLinkLabelTest|Unable to open hyperlink:\n\n%2").arg(QMessageBox::Warning).arg(reason);
+}
+
+// A label in a window, its desktop recording what it is asked for and answering as told.
+struct Rig {
+    explicit Rig(const QString& text = kShown) : label(text, &window)
+    {
+        label.SetDesktop({[this](const QUrl& url) { return opened << url, openerTakes; }, [this] { return browser; },
+                          [this](const QString& program, const QStringList& arguments) {
+                              return started << (QStringList{program} + arguments).join('|'), programStarts;
+                          },
+                          [this](QMessageBox::Icon icon, const QString& caption, const QString& text, QWidget*) {
+                              boxes << QStringLiteral("%1|%2|%3").arg(icon).arg(caption, text);
+                          },
+                          [this] { ++beeps; }});
+    }
+    // p press, r release, o release off the label, d the second press of a double click.
+    void Mouse(const QString& gesture, Qt::MouseButton button = Qt::LeftButton)
+    {
+        for (QChar c : gesture) {
+            const auto type = c == 'p' ? QEvent::MouseButtonPress
+                              : c == 'd' ? QEvent::MouseButtonDblClick : QEvent::MouseButtonRelease;
+            const QPointF at = c == 'o' ? QPointF(-3, -3) : QPointF(label.rect().center());
+            QMouseEvent event(type, at, label.mapToGlobal(at), button,
+                              type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
+            QCoreApplication::sendEvent(&label, &event);
+        }
+    }
+    QString ToolTipAtCentre()
+    {
+        QHelpEvent hover(QEvent::ToolTip, label.rect().center(), label.mapToGlobal(label.rect().center()));
+        QCoreApplication::sendEvent(&label, &hover);
+        return QToolTip::text();
+    }
+
+    QWidget window;
+    CLinkLabel label;
+    bool openerTakes = true, programStarts = true;
     QString browser;
     QList<QUrl> opened;
-    QList<QStringList> started;
-    QList<Box> boxes;
+    QStringList started, boxes;
     int beeps = 0;
-
-    void AttachTo(CLinkLabel& label)
-    {
-        LinkLabelDesktop desktop;
-        desktop.openUrl = [this](const QUrl& url) {
-            opened << url;
-            return openerTakes;
-        };
-        desktop.browserCommand = [this] { return browser; };
-        desktop.startProgram = [this](const QString& program, const QStringList& arguments) {
-            started << (QStringList{program} + arguments);
-            return programStarts;
-        };
-        desktop.showMessage = [this](QMessageBox::Icon icon, const QString& caption, const QString& text, QWidget*) {
-            boxes << Box{icon, caption, text};
-        };
-        desktop.beep = [this] { ++beeps; };
-        label.SetDesktop(desktop);
-    }
-};
-
-int CountPixels(const QImage& image, const QColor& colour)
-{
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB32); // rows of 32-bit pixels, no padding
-    const auto* pixels = reinterpret_cast<const QRgb*>(rgb.constBits());
-    return int(std::count(pixels, pixels + rgb.width() * rgb.height(), colour.rgb()));
-}
-
-QString ToolTipShownAtCentre(QWidget& widget)
-{
-    const QPoint centre = widget.rect().center();
-    QHelpEvent hover(QEvent::ToolTip, centre, widget.mapToGlobal(centre));
-    QCoreApplication::sendEvent(&widget, &hover);
-    return QToolTip::text();
-}
-
-struct OpenCase {
-    bool openerTakes;
-    QString browser;
-    bool programStarts;
-    QString url;
-    QStringList run; // the fallback started, if any
-    int code;
 };
 
 } // namespace
 
-Q_DECLARE_METATYPE(OpenCase)
-
 class CLinkLabelTest : public QObject {
     Q_OBJECT
 
-    QWidget m_window;
-
 private slots:
-    void errorBoxTexts_data()
+    void errorTexts_data()
     {
         QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("reason");
         const std::pair<int, const char*> rows[] = {
-            {0, "The operating system is out\nof memory or resources."},
-            {2, "The specified file was not found."},
-            {3, "The specified path was not found."},
+            {0, "The operating system is out\nof memory or resources."}, {3, "The specified path was not found."},
             {5, "The operating system denied\naccess to the specified file."},
             {8, "There was not enough memory to complete the operation."},
             {11, "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
-            {26, "A sharing violation occurred. "},
-            {27, "The filename association is\nincomplete or invalid."},
+            {26, "A sharing violation occurred. "}, {27, "The filename association is\nincomplete or invalid."},
             {28, "The DDE transaction could not\nbe completed because the request timed out."},
             {29, "The DDE transaction failed."},
             {30, "The DDE transaction could not\nbe completed because other DDE transactions\nwere being processed."},
-            {31, "There is no application associated\nwith the given filename extension."},
-            {32, "The specified dynamic-link library was not found."},
-            {4, "Unknown Error (4) occurred."},
-            {33, "Unknown Error (33) occurred."},
-            // Taken as unsigned for the look-up, so no negative code hits a known row.
-            {-2147483646, "Unknown Error (-2147483646) occurred."},
-        };
-        for (const auto& [code, message] : rows)
-            QTest::addRow("%d", code) << code << QString::fromLatin1(message);
+            {32, "The specified dynamic-link library was not found."}, {4, "Unknown Error (4) occurred."},
+            {33, "Unknown Error (33) occurred."}, {-7, "Unknown Error (-7) occurred."}};
+        for (const auto& [code, reason] : rows)
+            QTest::addRow("%d", code) << code << QString::fromLatin1(reason);
+    }
+    void errorTexts()
+    {
+        Rig rig;
+        rig.label.ShowOpenError(Col<int>("code"));
+        QCOMPARE(rig.boxes, QStringList{Box(Col<QString>("reason"))});
     }
 
-    void errorBoxTexts()
+    // A click hands the address to the desktop, else to $BROWSER's command, else shows a box and beeps.
+    void clickOutcome_data()
     {
-        QFETCH(int, code);
-        QFETCH(QString, message);
-        FakeDesktop desktop;
-        CLinkLabel label(kShown, &m_window);
-        desktop.AttachTo(label);
-
-        label.ShowOpenError(code);
-
-        QCOMPARE(desktop.boxes.size(), 1);
-        QCOMPARE(desktop.boxes[0].text, "Unable to open hyperlink:\n\n" + message);
-        QCOMPARE(desktop.boxes[0].caption, QStringLiteral("CLinkLabelTest"));
-        QCOMPARE(desktop.boxes[0].icon, QMessageBox::Warning);
-    }
-
-    void openTarget_data()
-    {
-        QTest::addColumn<OpenCase>("c");
-        const int opened = CLinkLabel::kOpened, none = CLinkLabel::kNoAssociation;
-        QTest::newRow("desktop opener takes it, no fallback")
-            << OpenCase{true, "browser %1", true, kAddress, {}, opened};
-        QTest::newRow("quoted placeholder: cut with its quotes, rest dropped") << OpenCase{
-            false, "browser.exe -nohome \"%1\" -extra", true, kAddress, {"browser.exe", "-nohome", kAddress}, opened};
-        QTest::newRow("plain placeholder") << OpenCase{false, "browser --new-window %1 --private", true, kAddress,
-                                                       {"browser", "--new-window", kAddress}, opened};
-        QTest::newRow("no placeholder: whole command kept")
-            << OpenCase{false, "browser.exe", true, kAddress, {"browser.exe", kAddress}, opened};
-        QTest::newRow("quoted program path with a blank") << OpenCase{
-            false, "\"/opt/web browser/run\" \"%1\"", true, kAddress, {"/opt/web browser/run", kAddress}, opened};
+        QTest::addColumn<bool>("openerTakes");
+        QTest::addColumn<QString>("browser");
+        QTest::addColumn<bool>("programStarts");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("started"); // the fallback run, arguments joined by '|'
+        QTest::addColumn<QString>("reason");  // the box's reason; empty when it opened
+        const QString a = kAddress;
+        QTest::newRow("desktop takes it") << true << "browser %1" << true << a << "" << "";
+        QTest::newRow("quoted placeholder: cut with its quotes, rest dropped")
+            << false << "browser.exe -nohome \"%1\" -extra" << true << a << "browser.exe|-nohome|" + a << "";
+        QTest::newRow("plain placeholder")
+            << false << "browser --new-window %1 --private" << true << a << "browser|--new-window|" + a << "";
+        QTest::newRow("no placeholder: whole command kept") << false << "web" << true << a << "web|" + a << "";
+        QTest::newRow("quoted program path with a blank")
+            << false << "\"/opt/web browser/run\" \"%1\"" << true << a << "/opt/web browser/run|" + a << "";
         QTest::newRow("address with blank and quote stays one argument")
-            << OpenCase{false, "browser %1", true, "a b\" --evil", {"browser", "a b\" --evil"}, opened};
-        QTest::newRow("no fallback command") << OpenCase{false, "", true, kAddress, {}, none};
-        QTest::newRow("fallback with nothing before the placeholder")
-            << OpenCase{false, "\"%1\"", true, kAddress, {}, none};
-        QTest::newRow("fallback program does not start") << OpenCase{
-            false, "missing-browser %1", false, kAddress, {"missing-browser", kAddress}, CLinkLabel::kFileNotFound};
+            << false << "web %1" << true << "a b\" --evil" << "web|a b\" --evil" << "";
+        QTest::newRow("no fallback") << false << "" << true << a << "" << kNoApp;
+        QTest::newRow("nothing before the placeholder") << false << "\"%1\"" << true << a << "" << kNoApp;
+        QTest::newRow("fallback does not start")
+            << false << "gone %1" << false << a << "gone|" + a << "The specified file was not found.";
     }
-
-    void openTarget()
+    void clickOutcome()
     {
-        QFETCH(OpenCase, c);
-        FakeDesktop desktop;
-        desktop.openerTakes = c.openerTakes;
-        desktop.browser = c.browser;
-        desktop.programStarts = c.programStarts;
-        CLinkLabel label(kShown, &m_window);
-        desktop.AttachTo(label);
-
-        QCOMPARE(label.OpenTarget(c.url), c.code);
-        QCOMPARE(desktop.opened, QList<QUrl>{QUrl(c.url)});
-        QCOMPARE(desktop.started, c.run.isEmpty() ? QList<QStringList>{} : QList<QStringList>{c.run});
+        Rig rig;
+        rig.openerTakes = Col<bool>("openerTakes");
+        rig.programStarts = Col<bool>("programStarts");
+        rig.browser = Col<QString>("browser");
+        const QString url = Col<QString>("url"), started = Col<QString>("started"), reason = Col<QString>("reason");
+        const bool opens = reason.isEmpty();
+        rig.label.PreSubclassWindow();
+        rig.label.SetTargetUrl(url);
+        rig.label.SetVisitedState(!opens); // so that the colour must change either way
+        rig.Mouse("pr");
+        QCOMPARE(rig.opened, QList<QUrl>{QUrl(url)});
+        QCOMPARE(rig.started, started.isEmpty() ? QStringList() : QStringList{started});
+        QCOMPARE(rig.boxes, opens ? QStringList() : QStringList{Box(reason)});
+        QCOMPARE(rig.beeps, opens ? 0 : 1);
+        const QImage drawn = rig.label.grab().toImage();
+        QCOMPARE(Shows(drawn, qRgb(85, 26, 139)), opens); // visited purple
+        QCOMPARE(Shows(drawn, qRgb(0, 0, 238)), !opens);  // link blue
     }
 
-    void clickTurnsPurpleOnlyOnSuccess()
+    void whatCountsAsAClick_data()
     {
-        FakeDesktop desktop;
-        CLinkLabel label(kShown, &m_window);
-        desktop.AttachTo(label);
-        QTest::mouseClick(&label, Qt::LeftButton);
-        QVERIFY2(desktop.opened.isEmpty(), "clicks count only once attached");
-
-        label.PreSubclassWindow();
-        label.SetTargetUrl(kAddress);
-        QVERIFY(CountPixels(label.grab().toImage(), kLinkBlue) > 0);
-
-        desktop.openerTakes = true;
-        QTest::mouseClick(&label, Qt::LeftButton);
-        QCOMPARE(desktop.opened, QList<QUrl>{QUrl(kAddress)});
-        QVERIFY(desktop.boxes.isEmpty());
-        QCOMPARE(desktop.beeps, 0);
-        const QImage visited = label.grab().toImage();
-        QVERIFY(CountPixels(visited, kVisitedPurple) > 0);
-        QCOMPARE(CountPixels(visited, kLinkBlue), 0);
-
-        desktop.openerTakes = false;
-        QTest::mouseClick(&label, Qt::LeftButton);
-        QCOMPARE(desktop.beeps, 1);
-        QCOMPARE(desktop.boxes.size(), 1);
-        QVERIFY(desktop.boxes[0].text.endsWith("no application associated\nwith the given filename extension."));
-        const QImage failed = label.grab().toImage();
-        QVERIFY(CountPixels(failed, kLinkBlue) > 0);
-        QCOMPARE(CountPixels(failed, kVisitedPurple), 0);
+        QTest::addColumn<bool>("attached");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("gesture");
+        QTest::addColumn<int>("opens");
+        QTest::newRow("click") << true << int(Qt::LeftButton) << "pr" << 1;
+        QTest::newRow("double click opens once") << true << int(Qt::LeftButton) << "prdr" << 1;
+        QTest::newRow("released off the label") << true << int(Qt::LeftButton) << "po" << 0;
+        QTest::newRow("release without press") << true << int(Qt::LeftButton) << "r" << 0;
+        QTest::newRow("right button") << true << int(Qt::RightButton) << "pr" << 0;
+        QTest::newRow("not attached yet") << false << int(Qt::LeftButton) << "pr" << 0;
     }
-
-    void doubleClickOpensOnce()
+    void whatCountsAsAClick()
     {
-        FakeDesktop desktop;
-        desktop.openerTakes = true;
-        CLinkLabel label(kShown, &m_window);
-        desktop.AttachTo(label);
-        label.PreSubclassWindow();
-        label.SetTargetUrl(kAddress);
-        // What a window system delivers for a double click.
-        const QPointF at = label.rect().center();
-        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
-                                  QEvent::MouseButtonRelease}) {
-            QMouseEvent event(type, at, label.mapToGlobal(at), Qt::LeftButton,
-                              type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-            QCoreApplication::sendEvent(&label, &event);
-        }
-        QCOMPARE(desktop.opened.size(), 1);
+        Rig rig;
+        if (Col<bool>("attached"))
+            rig.label.PreSubclassWindow();
+        rig.Mouse(Col<QString>("gesture"), Qt::MouseButton(Col<int>("button")));
+        QTEST(int(rig.opened.size()), "opens");
     }
 
+    // From (10, 20) and the text's size plus a slack to offsets from (10, 20) and from the text's size.
     void fitToText_data()
     {
-        // The label starts at (10, 20) with the text's size plus a slack; the expected
-        // rectangle is given as offsets from (10, 20) and from the text's size.
         QTest::addColumn<int>("align");
         QTest::addColumn<QSize>("slack");
         QTest::addColumn<QRect>("expected");
-
-        const int left = Qt::AlignLeft | Qt::AlignTop;
-        const int centre = Qt::AlignHCenter | Qt::AlignTop;
-        const int right = Qt::AlignRight | Qt::AlignTop;
-        const int rightMiddle = Qt::AlignRight | Qt::AlignVCenter;
+        const int left = Qt::AlignLeft | Qt::AlignTop, centre = Qt::AlignHCenter | Qt::AlignTop;
+        const int right = Qt::AlignRight | Qt::AlignTop, rightMiddle = Qt::AlignRight | Qt::AlignVCenter;
         QTest::newRow("left keeps left and top") << left << QSize(40, 10) << QRect(0, 0, 0, 0);
         QTest::newRow("left grows a short label") << left << QSize(-30, -4) << QRect(0, 0, 0, 0);
         QTest::newRow("right keeps right edge") << right << QSize(40, 10) << QRect(40, 0, 0, 0);
@@ -238,82 +184,46 @@ private slots:
         QTest::newRow("centred odd overflow halves to zero") << centre << QSize(-5, 0) << QRect(-2, 0, -1, 0);
         QTest::newRow("vertically centred odd overflow") << rightMiddle << QSize(0, -3) << QRect(0, -1, 0, -1);
     }
-
     void fitToText()
     {
-        QFETCH(int, align);
-        QFETCH(QSize, slack);
-        QFETCH(QRect, expected);
-        CLinkLabel label(kShown, &m_window);
-        label.setAlignment(Qt::Alignment(align));
-        const QSize text = label.fontMetrics().size(0, kShown);
-        label.setGeometry(QRect(QPoint(10, 20), text + slack));
-
-        label.PreSubclassWindow();
-
-        QCOMPARE(label.geometry(), QRect(10 + expected.x(), 20 + expected.y(), text.width() + expected.width(),
-                                         text.height() + expected.height()));
+        const QRect e = Col<QRect>("expected");
+        Rig rig;
+        rig.label.setAlignment(Qt::Alignment(Col<int>("align")));
+        const QSize text = rig.label.fontMetrics().size(0, kShown);
+        rig.label.setGeometry(QRect(QPoint(10, 20), text + Col<QSize>("slack")));
+        rig.label.PreSubclassWindow();
+        QCOMPARE(rig.label.geometry(), QRect(10 + e.x(), 20 + e.y(), text.width() + e.width(), text.height() + e.height()));
     }
 
-    void attachAndSetUp_data()
+    void attach_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<bool>("windowSetUp"); // the window's calls, after attach
-        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("before"); // the address set before attaching
+        QTest::addColumn<QString>("after");  // and after, as the window does
         QTest::addColumn<QString>("target");
-        QTest::newRow("empty text shows the address") << "" << kAddress << false << kAddress << kAddress;
-        QTest::newRow("no address takes the text") << kShown << "" << false << kShown << kShown;
-        QTest::newRow("window: full address in tool tip, hand") << kShown << kAddress << true << kShown << kAddress;
+        QTest::newRow("empty text shows the address") << "" << kAddress << "" << kAddress;
+        QTest::newRow("no address takes the text") << kShown << "" << "" << kShown;
+        QTest::newRow("address after attach") << kShown << "" << kAddress << kAddress;
     }
-
-    void attachAndSetUp()
+    void attach()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, address);
-        QFETCH(bool, windowSetUp);
-        QFETCH(QString, shown);
-        QFETCH(QString, target);
-        FakeDesktop desktop;
-        desktop.openerTakes = true;
-        CLinkLabel label(text, &m_window);
-        desktop.AttachTo(label);
-        m_window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&m_window));
-
-        if (!windowSetUp)
-            label.SetTargetUrl(address);
-        label.PreSubclassWindow();
-        if (windowSetUp) {
-            QCOMPARE(ToolTipShownAtCentre(label), text);
-            label.SetTargetUrl(address);
-            label.SetUnderlineMode(true);
-            label.SetHandCursor(QCursor(Qt::PointingHandCursor));
-            label.SetFitToText(true);
+        const QString text = Col<QString>("text"), after = Col<QString>("after"), target = Col<QString>("target");
+        Rig rig(text);
+        rig.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&rig.window));
+        rig.label.SetTargetUrl(Col<QString>("before"));
+        rig.label.PreSubclassWindow();
+        if (!after.isEmpty()) {
+            QCOMPARE(rig.ToolTipAtCentre(), text);
+            rig.label.SetTargetUrl(after);
         }
-
-        QCOMPARE(label.text(), shown);
-        QCOMPARE(label.width(), label.fontMetrics().size(0, shown).width());
-        QCOMPARE(ToolTipShownAtCentre(label), target);
-        QCOMPARE(label.cursor().shape(), windowSetUp ? Qt::PointingHandCursor : Qt::ArrowCursor);
-        QTest::mouseClick(&label, Qt::LeftButton);
-        QCOMPARE(desktop.opened, QList<QUrl>{QUrl(target)});
+        QCOMPARE(rig.label.text(), text.isEmpty() ? target : text);
+        QCOMPARE(rig.label.width(), rig.label.fontMetrics().size(0, rig.label.text()).width());
+        QCOMPARE(rig.ToolTipAtCentre(), target);
+        QCOMPARE(rig.label.cursor().shape(), Qt::ArrowCursor);
+        rig.Mouse("pr");
+        QCOMPARE(rig.opened, QList<QUrl>{QUrl(target)});
         QToolTip::hideText();
-        m_window.hide();
-    }
-
-    void underlineFontIsMadeOnce()
-    {
-        CLinkLabel label(kShown, &m_window);
-        label.PreSubclassWindow();
-        const QImage first = label.grab().toImage();
-        QFont larger = label.font();
-        larger.setPointSize(larger.pointSize() * 3);
-        label.setFont(larger);
-
-        QCOMPARE(label.grab().toImage(), first);
-        label.SetUnderlineMode(false);
-        QVERIFY2(label.grab().toImage() != first, "without underline the new font is used");
     }
 };
 
