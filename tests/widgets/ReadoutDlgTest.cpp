@@ -6,7 +6,6 @@
 #include <QTableView>
 #include <QTimer>
 
-#include <algorithm>
 #include <fstream>
 
 using namespace varnel;
@@ -29,12 +28,9 @@ class ReadoutDlgTest : public QObject {
     Q_OBJECT
 
     test::TempDir m_dir;
-    std::filesystem::path Ini(const std::string& text) const
-    {
-        std::ofstream(m_dir.File("Varnel.ini"), std::ios::binary) << text;
-        return m_dir.File("Varnel.ini");
-    }
-    QString Saved() const { return QString::fromStdString(test::ReadFileBytes(m_dir.File("Varnel.ini"))); }
+    const std::string m_ini = m_dir.File("Varnel.ini");
+    std::string Ini(const std::string& text) const { return std::ofstream(m_ini) << text, m_ini; }
+    QString Saved() const { return QString::fromStdString(test::ReadFileBytes(m_ini)); }
 
 private slots:
     void startsWithDefaults()
@@ -42,29 +38,22 @@ private slots:
         Window w;
         QCOMPARE(w.dlg.windowTitle(), QStringLiteral("Varnel"));
         const QStringList rates{"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600"};
-        QCOMPARE(Items(w.Combo(IDC_INITIAL_BAUD)), QStringList{"Auto (300)"} + rates);
-        QCOMPARE(Items(w.Combo(IDC_TRANSMIT_BAUD)), QStringList{"Auto"} + rates);
-        QCOMPARE(w.Combo(IDC_INITIAL_BAUD)->currentIndex(), 0);
-        QCOMPARE(w.Combo(IDC_TRANSMIT_BAUD)->currentIndex(), 0);
-        const QStringList ports = Items(w.Combo(IDC_PORT));
+        QCOMPARE(Items(w.Get<QComboBox>(IDC_INITIAL_BAUD)), QStringList{"Auto (300)"} + rates);
+        QCOMPARE(Items(w.Get<QComboBox>(IDC_TRANSMIT_BAUD)), QStringList{"Auto"} + rates);
+        QCOMPARE(w.Get<QComboBox>(IDC_INITIAL_BAUD)->currentIndex() + w.Get<QComboBox>(IDC_TRANSMIT_BAUD)->currentIndex(), 0);
+        const QStringList ports = Items(w.Get<QComboBox>(IDC_PORT));
         QCOMPARE(ports.mid(0, 2) + ports.mid(254), (QStringList{"COM1", "COM2", "COM255", "COM256"}));
-        QCOMPARE(w.Combo(IDC_PORT)->itemData(33, Qt::ToolTipRole).toString(), QStringLiteral("/dev/ttyUSB1"));
-        QCOMPARE(w.Combo(IDC_PORT)->itemData(96, Qt::ToolTipRole).toString(), QString());
         QVERIFY(w.Get<QCheckBox>(IDC_RTS)->isChecked() && w.Get<QCheckBox>(IDC_DTR)->isChecked());
         QVERIFY(w.port.calls.empty());
-
         auto* list = w.Get<QTableView>(IDC_LIST);
         QStringList columns;
         for (int c = 0; c < list->model()->columnCount(); ++c)
             columns << list->model()->headerData(c, Qt::Horizontal).toString() + ' ' + QString::number(list->columnWidth(c));
         QCOMPARE(columns, (QStringList{"Data 200", "Code (OBIS) 100", "Value 100"}));
         QVERIFY(list->showGrid() && list->selectionBehavior() == QAbstractItemView::SelectRows);
-
         QCOMPARE(w.dlg.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint),
                  Qt::WindowMinimizeButtonHint);
-        const QList<QSize> icons = w.dlg.windowIcon().availableSizes();
-        QVERIFY(icons.contains(QSize(16, 16)) && icons.contains(QSize(32, 32)));
-
+        QCOMPARE(w.dlg.windowIcon().availableSizes(), (QList<QSize>{{32, 32}, {16, 16}}));
         // Tab order, from the first stop, which has the focus.
         QList<int> order;
         QWidget* at = w.dlg.focusWidget();
@@ -76,7 +65,7 @@ private slots:
                                     IDC_TEST, IDC_BREAK, IDC_INITIAL_BAUD, IDC_TRANSMIT_BAUD}));
     }
 
-    // Whatever the font: every text whole, no control over another, the line-test row only after Test.
+    // For the font in use: every text whole, no control over another, the line-test row only after Test.
     void layoutAsSeen()
     {
         Window w;
@@ -86,61 +75,51 @@ private slots:
                 shown << c;
         std::sort(shown.begin(), shown.end(), [](auto* a, auto* b) { return std::pair(a->y(), a->x()) < std::pair(b->y(), b->x()); });
         QStringList texts;
-        const int rowTop = w.Get(IDC_BREAK)->y();
         for (QWidget* c : shown) {
             const auto* label = qobject_cast<QLabel*>(c);
             const auto* button = qobject_cast<QAbstractButton*>(c);
             const QString text = label ? label->text() : button ? button->text() : QString();
-            if (!text.isEmpty())
-                texts << text;
+            texts << text;
             QVERIFY2(c->fontMetrics().horizontalAdvance(text) <= c->width(), qPrintable(text));
             for (QWidget* other : shown)
-                QVERIFY2(other == c || other->geometry() == c->geometry() || !other->geometry().intersects(c->geometry()),
-                         qPrintable(c->objectName() + " " + other->objectName()));
-            QVERIFY2(c->y() >= rowTop ? c->y() >= w.dlg.height() : w.dlg.rect().contains(c->geometry()),
-                     qPrintable(c->objectName()));
+                QVERIFY(other == c || other->geometry() == c->geometry() || !other->geometry().intersects(c->geometry()));
+            QVERIFY(c->y() >= w.Get(IDC_BREAK)->y() ? c->y() >= w.dlg.height() : w.dlg.rect().contains(c->geometry()));
         }
+        texts.removeAll(QString());
         QCOMPARE(texts, (QStringList{"Baud rate :", "Auto (300)", "FLAG :", "?", "Protocol :", "?", "Description :", "?",
                                      "varnel.example.org", "Port COM no.:", "Read", "Exit", "Show log",
                                      "Initial baudrate:", "Test", "Transmit baudrate:", "Break", "RTS", "DTR", "TxD:",
                                      "RxD:"}));
         const QSize start = w.dlg.size();
-        QCOMPARE(w.dlg.minimumSize(), start);
-        QCOMPARE(w.dlg.maximumSize(), start);
+        QCOMPARE(w.dlg.maximumSize(), w.dlg.minimumSize());
         for (int id : {IDC_TEST, IDC_TEST, IDC_READ}) {
             w.Click(id);
             QCOMPARE(w.dlg.width(), start.width());
             QVERIFY(w.dlg.height() > start.height());
             for (QWidget* c : shown)
-                QVERIFY2(w.dlg.rect().contains(c->geometry()), qPrintable(c->objectName()));
+                QVERIFY(w.dlg.rect().contains(c->geometry()));
         }
     }
 
-    void initialBaudChoiceShowsInTheLabel()
+    // The user picks a rate and a port, moves the window and ends; the next run starts from there.
+    void choicesComeBackNextRun()
     {
-        Window w;
-        QComboBox* combo = w.Combo(IDC_INITIAL_BAUD);
-        combo->setFocus();
-        for (int i = 0; i < 6; ++i)
-            QTest::keyClick(combo, Qt::Key_Down);
-        QCOMPARE(w.Get<QLabel>(IDC_BAUD_LABEL)->text(), QStringLiteral("9600"));
-        QTest::keyClick(combo, Qt::Key_Home);
-        QCOMPARE(w.Get<QLabel>(IDC_BAUD_LABEL)->text(), QStringLiteral("Auto (300)"));
-        QVERIFY(w.port.calls.empty());
-    }
-
-    void portAndPlaceComeBackNextRun()
-    {
-        std::filesystem::remove(m_dir.File("Varnel.ini"));
+        std::filesystem::remove(m_ini);
         QSize size;
         {
-            Window first(m_dir.File("Varnel.ini"));
+            Window first(m_ini);
             first.dlg.show();
             QCOMPARE(first.dlg.frameGeometry().topLeft(), QPoint(100, 100));
+            auto* rate = first.Get<QComboBox>(IDC_INITIAL_BAUD);
+            rate->setFocus();
+            QTest::keyClick(rate, Qt::Key_End);
+            QCOMPARE(first.Get<QLabel>(IDC_BAUD_LABEL)->text(), QStringLiteral("57600"));
+            QTest::keyClick(rate, Qt::Key_Home);
+            QCOMPARE(first.Get<QLabel>(IDC_BAUD_LABEL)->text(), QStringLiteral("Auto (300)"));
             first.Click(IDC_READ);
             QCOMPARE(first.port.device, std::string("/dev/ttyS0"));
             first.port.calls.clear();
-            QComboBox* port = first.Combo(IDC_PORT);
+            auto* port = first.Get<QComboBox>(IDC_PORT);
             port->setFocus();
             QTest::keyClick(port, Qt::Key_Down);
             QTest::keyClick(port, Qt::Key_Down);
@@ -155,9 +134,9 @@ private slots:
         QCOMPARE(Saved(), QStringLiteral("[Varnel]\nPortCOM=2\nPosX=250\nPosY=40\nPosDX=%1\nPosDY=%2\n")
                               .arg(size.width())
                               .arg(size.height()));
-        Window second(m_dir.File("Varnel.ini"));
+        Window second(m_ini);
         second.dlg.show();
-        QCOMPARE(second.Combo(IDC_PORT)->currentIndex(), 2);
+        QCOMPARE(second.Get<QComboBox>(IDC_PORT)->currentIndex(), 2);
         QCOMPARE(second.dlg.frameGeometry().topLeft(), QPoint(250, 40));
     }
 
@@ -165,23 +144,18 @@ private slots:
     {
         QTest::addColumn<QString>("ini");
         QTest::addColumn<QPoint>("place");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<QString>("device"); // the closed port box's tool tip
-        const QPoint home(100, 100);
-        const QString s0 = "/dev/ttyS0";
-        QTest::newRow("empty") << "" << home << 0 << s0;
-        QTest::newRow("partly off the left edge") << "[Varnel]\nPosX=-12\nPosY=30\nPortCOM=3\n" << QPoint(-12, 30) << 3
-                                                  << "/dev/ttyS3";
-        QTest::newRow("size keys have no effect") << "[Varnel]\nPosX=120\nPosY=90\nPosDX=1000\nPosDY=50\n"
-                                                  << QPoint(120, 90) << 0 << s0;
-        QTest::newRow("on no screen at all") << "[Varnel]\nPosX=30000\nPosY=30000\n" << home << 0 << s0;
-        QTest::newRow("corrupt") << "[Varnel\nPosX=\x01\x02\nPosY=x\n" << home << 0 << s0;
-        QTest::newRow("last port") << "[Varnel]\nPortCOM=255\n" << home << 255 << "";
-        QTest::newRow("port past the list") << "[Varnel]\nPortCOM=256\n" << home << -1 << "";
-        QTest::newRow("negative port") << "[Varnel]\nPortCOM=-1\n" << home << -1 << "";
+        QTest::addColumn<QString>("port"); // the closed port box: its text and its tool tip, the device
+        QTest::newRow("empty") << "" << QPoint(100, 100) << "COM1 /dev/ttyS0";
+        QTest::newRow("partly off the left edge") << "[Varnel]\nPosX=-12\nPosY=30\nPortCOM=3\n" << QPoint(-12, 30)
+                                                  << "COM4 /dev/ttyS3";
+        QTest::newRow("size keys have no effect")
+            << "[Varnel]\nPosX=120\nPosY=90\nPosDX=1000\nPosDY=50\n" << QPoint(120, 90) << "COM1 /dev/ttyS0";
+        QTest::newRow("on no screen at all") << "[Varnel]\nPosX=30000\nPosY=30000\n" << QPoint(100, 100) << "COM1 /dev/ttyS0";
+        QTest::newRow("last port") << "[Varnel]\nPortCOM=255\n" << QPoint(100, 100) << "COM256 ";
+        QTest::newRow("port past the list") << "[Varnel]\nPortCOM=256\n" << QPoint(100, 100) << " ";
         QTest::newRow("ports section names the devices")
-            << "[Ports]\ncom33=/dev/serial/by-id/usb-Varnel_Probe-if00\n[Varnel]\nPortCOM=32\n" << home << 32
-            << "/dev/serial/by-id/usb-Varnel_Probe-if00";
+            << "[Ports]\ncom33=/dev/serial/by-id/usb-Varnel_Probe-if00\n[Varnel]\nPortCOM=32\n" << QPoint(100, 100)
+            << "COM33 /dev/serial/by-id/usb-Varnel_Probe-if00";
     }
     void startsFromTheSettingsFile()
     {
@@ -189,9 +163,8 @@ private slots:
         w.dlg.show();
         QCOMPARE(w.dlg.frameGeometry().topLeft(), Col<QPoint>("place"));
         QCOMPARE(w.dlg.size(), Window().dlg.size());
-        QCOMPARE(w.Combo(IDC_PORT)->currentIndex(), Col<int>("selected"));
-        QCOMPARE(w.Combo(IDC_PORT)->toolTip(), Col<QString>("device"));
-        w.dlg.done(QDialog::Rejected);
+        const QComboBox* port = w.Get<QComboBox>(IDC_PORT);
+        QCOMPARE(port->currentText() + ' ' + port->toolTip(), Col<QString>("port"));
     }
 
     void lineTestThroughTheWindow()
@@ -205,7 +178,6 @@ private slots:
         QVERIFY(w.Get(IDC_TXD_GREEN)->isVisibleTo(&w.dlg));
         QCOMPARE(w.Get<QLabel>(IDC_TXD_GREEN)->pixmap().toImage().pixelColor(8, 8), QColor(Qt::green));
         QCOMPARE(w.Get<QLabel>(IDC_RXD_RED)->pixmap().toImage().pixelColor(8, 8), QColor(Qt::red));
-
         w.port.calls.clear();
         w.Click(IDC_READ);
         QVERIFY(!w.dlg.Widgets().TimerRunning(TIMER_LINE_STATUS) && w.dlg.Widgets().TimerRunning(TIMER_RECEIVE));
@@ -230,12 +202,9 @@ private slots:
         w.Click(IDC_SHOW_LOG);
         QVERIFY(!w.dlg.Core().rows.IsLogOpen());
         QCOMPARE(w.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(w.dir.File("Log1107.txt")))});
-        QCOMPARE(w.dlg.Viewer() != nullptr, !w.openerTakes);
-        if (!w.openerTakes) {
-            QVERIFY(w.dlg.Viewer()->isVisible() && w.dlg.Viewer()->isReadOnly());
-            QCOMPARE(w.dlg.Viewer()->toPlainText(), QStringLiteral("==> /?!<0D><0A>\n"));
-            QCOMPARE(w.dlg.Viewer()->windowTitle(), QStringLiteral("Log1107.txt"));
-        }
+        const LogViewer* viewer = w.dlg.Viewer();
+        QCOMPARE(viewer && viewer->isVisible() ? viewer->windowTitle() + '|' + viewer->toPlainText() : QString(),
+                 w.openerTakes ? QString() : QStringLiteral("Log1107.txt|==> /?!<0D><0A>\n"));
         QCOMPARE(test::ReadFileBytes(w.dir.File("Log1107.txt")), std::string("==> /?!<0D><0A>\r\n"));
     }
 
@@ -245,12 +214,12 @@ private slots:
         QTest::addColumn<int>("key"); // 0: the close box
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<int>("result");
-        const int none = Qt::NoModifier, pad = Qt::KeypadModifier, ok = QDialog::Accepted, cancel = QDialog::Rejected;
+        const int none = Qt::NoModifier, ok = QDialog::Accepted, cancel = QDialog::Rejected;
         QTest::newRow("Enter on Exit") << int(IDCANCEL_EXIT) << int(Qt::Key_Return) << none << cancel;
         QTest::newRow("Escape") << int(IDCANCEL_EXIT) << int(Qt::Key_Escape) << none << cancel;
         QTest::newRow("Enter on the port box") << int(IDC_PORT) << int(Qt::Key_Return) << none << ok;
         QTest::newRow("Shift+Enter on the list") << int(IDC_LIST) << int(Qt::Key_Return) << int(Qt::ShiftModifier) << ok;
-        QTest::newRow("keypad Enter on RTS") << int(IDC_RTS) << int(Qt::Key_Enter) << pad << ok;
+        QTest::newRow("keypad Enter on RTS") << int(IDC_RTS) << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << ok;
         QTest::newRow("Escape on the list") << int(IDC_LIST) << int(Qt::Key_Escape) << none << cancel;
         QTest::newRow("close box") << int(IDCANCEL_EXIT) << 0 << none << cancel;
     }
@@ -269,7 +238,7 @@ private slots:
         QVERIFY(!w.dlg.isVisible());
         QVERIFY2(w.port.calls.empty(), "Enter must never start a readout off a push button");
         QTEST(w.dlg.result(), "result");
-        QCOMPARE(w.saved, QList<int>{256});
+        QCOMPARE(w.exits, 1);
         QVERIFY(Saved().startsWith("[Varnel]\nPortCOM=256\nPosX=100\nPosY=100\n"));
     }
 
@@ -280,10 +249,8 @@ private slots:
         QStringList boxes;
         QTimer closer; // notes each box as soon as it runs, then closes it
         connect(&closer, &QTimer::timeout, [&] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                boxes << QStringLiteral("%1|%2|%3").arg(box->windowTitle(), box->text()).arg(box->icon());
-                box->accept();
-            }
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                boxes << QStringLiteral("%1|%2|%3").arg(box->windowTitle(), box->text()).arg(box->icon()), box->accept();
         });
         closer.start(10);
         w.Click(IDC_BREAK);

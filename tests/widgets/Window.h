@@ -29,13 +29,12 @@ struct Window {
         dlg.SetUrlOpener([this](const QUrl& url) { return opened << url, openerTakes; });
         dlg.LinkLabel()->SetDesktop({[this](const QUrl& url) { return opened << url, true; }, {}, {}, {}, {}});
         dlg.SetDestroyHandler([this](int portIndex, const QRect& rect) {
-            saved << portIndex;
+            ++exits;
             if (!ini.empty())
                 SaveWindowSettings(portIndex, rect, ini);
         });
     }
     template <typename T = QWidget> T* Get(int id) const { return dlg.findChild<T*>(QStringLiteral("ctl%1").arg(id)); }
-    QComboBox* Combo(int id) const { return Get<QComboBox>(id); }
     void Click(int id) const { Get<QPushButton>(id)->click(); }
 
     TempDir dir;
@@ -45,7 +44,7 @@ struct Window {
     FakePort port;
     QList<QUrl> opened;
     bool openerTakes = true;
-    QList<int> saved; // the port index of each exit
+    int exits = 0;
     CReadoutDlg dlg;
 };
 
