@@ -90,7 +90,7 @@ private slots:
         QCOMPARE(std::count(pixels, end, qRgb(0, 0, 238)) > 0, !opens);  // link blue
     }
 
-    void whatCountsAsAClick_data()
+    void whatAClickOpens_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("address"); // set before attaching
@@ -106,7 +106,7 @@ private slots:
         QTest::newRow("empty text shows the address") << "" << kAddress << "pr" << opens;
         QTest::newRow("no address takes the text") << kShown << "" << "pr" << QStringList{"open " + kShown};
     }
-    void whatCountsAsAClick()
+    void whatAClickOpens()
     {
         const QString text = Col<QString>("text"), address = Col<QString>("address"), gesture = Col<QString>("gesture");
         Rig rig(text);

@@ -202,7 +202,6 @@ private slots:
     {
         Window w(Ini("[Varnel]\nPortCOM=256\n"));
         w.dlg.open();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
         QCOMPARE(w.Get<QComboBox>(IDC_PORT)->currentText(), QString());
         QWidget* target = w.Get(Col<int>("focus"));
         target->setFocus();
@@ -277,8 +276,6 @@ private slots:
     void linkInTheWindow()
     {
         Window w;
-        w.dlg.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
         CLinkLabel* link = w.dlg.LinkLabel();
         QCOMPARE(link->text() + ' ' + ToolTipAt(link, link->rect().center()), "varnel.example.org https://varnel.example.org/");
         // A hand whose hot spot is on its outline: the fingertip.
