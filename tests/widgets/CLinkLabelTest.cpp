@@ -11,6 +11,7 @@ const QString kShown = QStringLiteral("varnel.example.org");
 
 template <typename T> T Col(const char* name) { return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>())); }
 
+const QString kNoApp = QStringLiteral("There is no application associated\nwith the given filename extension.");
 const QString kBox = QStringLiteral("box %1 CLinkLabelTest: Unable to open hyperlink:\n\n").arg(QMessageBox::Warning);
 
 // A label whose desktop notes, in order, what it is asked for, and answers as told.
@@ -55,18 +56,18 @@ private slots:
         QTest::addColumn<bool>("programStarts");
         QTest::addColumn<QString>("url");
         QTest::addColumn<QStringList>("asked"); // after the desktop's opener
-        const auto row = [](const char* name, bool takes, const char* browser, bool starts, QString url, QStringList then) {
-            QTest::newRow(name) << takes << QString::fromLatin1(browser) << starts << url
+        const auto row = [](const char* name, bool takes, const char* cmd, bool starts, QString url, QStringList then) {
+            QTest::newRow(name) << takes << QString::fromLatin1(cmd) << starts << url
                                 << QStringList{"open " + QUrl(url).toString()} + then;
         };
-        const QString a = kAddress, noApp = kBox + "There is no application associated\nwith the given filename extension.";
+        const QString a = kAddress, noApp = kBox + kNoApp;
         row("desktop takes it", true, "web %1", true, a, {});
         row("quoted placeholder: cut with its quotes, rest dropped", false, "web -nohome \"%1\" -x", true, a,
             {"start web|-nohome|" + a});
         row("plain placeholder", false, "web --new %1 --private", true, a, {"start web|--new|" + a});
         row("no placeholder: whole command kept", false, "web -a", true, a, {"start web|-a|" + a});
         row("quoted program path with a blank", false, "\"/opt/a b/run\" \"%1\"", true, a, {"start /opt/a b/run|" + a});
-        row("address with blank and quote stays one argument", false, "web %1", true, "a b\" -x", {"start web|a b\" -x"});
+        row("blank and quote in the address add no argument", false, "web %1", true, "a b\" -x", {"start web|a b\" -x"});
         row("no fallback", false, "", true, a, {"beep", noApp});
         row("nothing before the placeholder", false, "\"%1\"", true, a, {"beep", noApp});
         row("fallback does not start", false, "gone %1", false, a,
@@ -85,9 +86,9 @@ private slots:
         rig.Mouse("pr");
         QTEST(rig.asked, "asked");
         const QImage drawn = rig.label.grab().toImage().convertToFormat(QImage::Format_RGB32); // rows without padding
-        const auto *pixels = reinterpret_cast<const QRgb*>(drawn.constBits()), *end = pixels + drawn.width() * drawn.height();
-        QCOMPARE(std::count(pixels, end, qRgb(85, 26, 139)) > 0, opens); // visited purple
-        QCOMPARE(std::count(pixels, end, qRgb(0, 0, 238)) > 0, !opens);  // link blue
+        const auto *px = reinterpret_cast<const QRgb*>(drawn.constBits()), *end = px + drawn.width() * drawn.height();
+        QCOMPARE(std::count(px, end, qRgb(85, 26, 139)) > 0, opens); // visited purple
+        QCOMPARE(std::count(px, end, qRgb(0, 0, 238)) > 0, !opens);  // link blue
     }
 
     void whatAClickOpens_data()
@@ -139,7 +140,7 @@ private slots:
         const QSize text = rig.label.fontMetrics().size(0, kShown);
         rig.label.setGeometry(QRect(QPoint(10, 20), text + Col<QSize>("slack")));
         rig.label.PreSubclassWindow();
-        QCOMPARE(rig.label.geometry(), QRect(10 + e.x(), 20 + e.y(), text.width() + e.width(), text.height() + e.height()));
+        QCOMPARE(rig.label.geometry(), QRect(QPoint(10, 20) + e.topLeft(), text + e.size()));
     }
 };
 

@@ -82,7 +82,7 @@ private slots:
             return items << QString::number(w.Get<QComboBox>(id)->currentIndex());
         };
         const QStringList rates{"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "0"};
-        QCOMPARE(items(IDC_INITIAL_BAUD) + items(IDC_TRANSMIT_BAUD), QStringList{"Auto (300)"} + rates + QStringList{"Auto"} + rates);
+        QCOMPARE(items(IDC_INITIAL_BAUD) + items(IDC_TRANSMIT_BAUD), QStringList{"Auto (300)"} << rates << "Auto" << rates);
         const QStringList ports = items(IDC_PORT);
         QCOMPARE(ports.mid(0, 2) + ports.mid(254), (QStringList{"COM1", "COM2", "COM255", "COM256", "0"}));
         QVERIFY(w.Get<QAbstractButton>(IDC_RTS)->isChecked() && w.Get<QAbstractButton>(IDC_DTR)->isChecked());
@@ -109,13 +109,15 @@ private slots:
         for (QWidget* c : w.dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
             if (c->isVisibleTo(&w.dlg))
                 shown << c;
-        std::sort(shown.begin(), shown.end(), [](auto* a, auto* b) { return std::pair(a->y(), a->x()) < std::pair(b->y(), b->x()); });
+        std::sort(shown.begin(), shown.end(),
+                  [](auto* a, auto* b) { return std::pair(a->y(), a->x()) < std::pair(b->y(), b->x()); });
         QStringList texts;
         for (QWidget* c : shown) {
             texts << c->property("text").toString();
             QVERIFY2(c->fontMetrics().horizontalAdvance(texts.back()) <= c->width(), qPrintable(texts.back()));
             for (QWidget* other : shown)
-                QVERIFY(other == c || other->geometry() == c->geometry() || !other->geometry().intersects(c->geometry()));
+                QVERIFY2(other == c || other->geometry() == c->geometry() || !other->geometry().intersects(c->geometry()),
+                         qPrintable(c->objectName() + " over " + other->objectName()));
             QVERIFY(c->y() >= w.Get(IDC_BREAK)->y() ? c->y() >= w.dlg.height() : w.dlg.rect().contains(c->geometry()));
         }
         texts.removeAll(QString());
@@ -205,10 +207,8 @@ private slots:
         QCOMPARE(w.Get<QComboBox>(IDC_PORT)->currentText(), QString());
         QWidget* target = w.Get(Col<int>("focus"));
         target->setFocus();
-        if (const auto key = Col<QKeyCombination>("key"); key.key() != Qt::Key_unknown)
-            QTest::keyClick(target, key.key(), key.keyboardModifiers());
-        else
-            w.dlg.close();
+        const auto key = Col<QKeyCombination>("key");
+        key.key() != Qt::Key_unknown ? QTest::keyClick(target, key.key(), key.keyboardModifiers()) : void(w.dlg.close());
         QVERIFY(!w.dlg.isVisible());
         QVERIFY2(w.port.calls.empty(), "Enter must never start a readout off a push button");
         QTEST(w.dlg.result(), "result");
@@ -254,8 +254,10 @@ private slots:
         const auto last = [list] { return list->model()->index(list->model()->rowCount() - 1, 0); };
         QTRY_COMPARE(last().data().toString(), QStringLiteral(" -- BCC -- "));
         QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(last())));
-        const auto find = [list](const char* text) { return list->model()->match(list->model()->index(0, 0), Qt::DisplayRole, text)[0]; };
-        const QModelIndex row = find("1.8.7(01007.5*kWh)"), note = find("C.1.0(Varnel electricity meter, model 4100, firmware 2.11)");
+        const auto find = [list](const char* text) {
+            return list->model()->match(list->model()->index(0, 0), Qt::DisplayRole, text)[0]; };
+        const QModelIndex row = find("1.8.7(01007.5*kWh)");
+        const QModelIndex note = find("C.1.0(Varnel electricity meter, model 4100, firmware 2.11)");
         QCOMPARE(row.siblingAtColumn(1).data().toString() + '|' + row.siblingAtColumn(2).data().toString(), "1.8.7|01007.5");
         QVERIFY(shoot("varnel-readout.png") != before);
         // Tool tips only for cut-off cells, also where the window has a tip of its own.
