@@ -1,158 +1,301 @@
+// The window as a user sees and works it. With VARNEL_SCREENSHOT_DIR set, windowBeforeAndAfterReadout
+// also writes it there as PNGs (scripts/screenshot).
 #include "FakeClock.h"
 #include "FakePort.h"
+#include "LogViewer.h"
 #include "ReadoutDlg.h"
 #include "ResultList.h"
-#include "Resources.h"
+#include "StartSettings.h"
 #include "TempDir.h"
 #include "core/ControlIds.h"
 #include "readout/BlockCheck.h"
 #include "widgets/CLinkLabel.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
 #include <QDir>
-#include <QImage>
-#include <QPushButton>
+#include <QLabel>
+#include <QToolTip>
 #include <QtTest>
+
+#include <fstream>
 
 using namespace varnel;
 
-// The pictures, the list's own behaviour, and the window as a user sees it; with
-// VARNEL_SCREENSHOT_DIR set, the window is also written there as PNGs (scripts/screenshot).
+namespace {
+
+template <typename T> T Col(const char* name) { return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>())); }
+
+QString ToolTipAt(QWidget* widget, QPoint at)
+{
+    QHelpEvent hover(QEvent::ToolTip, at, widget->mapToGlobal(at));
+    QCoreApplication::sendEvent(widget, &hover);
+    return QToolTip::text();
+}
+
+// A window on a fake port, its desktop recorded; given a settings file, it starts from it and saves to it at exit.
+struct Window {
+    explicit Window(std::filesystem::path file = {})
+        : ini(std::move(file)), start(ini.empty() ? StartSettings{} : LoadStartSettings(ini)), port(&clock),
+          dlg(port, clock, start.names, start.window, dir.File("Log1107.txt"))
+    {
+        dlg.SetMessageHandler([](const std::string& text, MessageIcon) { QFAIL(text.c_str()); });
+        dlg.SetUrlOpener([this](const QUrl& url) { return opened << url, false; });
+        dlg.LinkLabel()->SetDesktop({[this](const QUrl& url) { return opened << url, true; }, {}, {}, {}, {}});
+        dlg.SetDestroyHandler([this](int portIndex, const QRect& rect) {
+            if (++exits, !ini.empty())
+                SaveWindowSettings(portIndex, rect, ini);
+        });
+    }
+    template <typename T = QWidget> T* Get(int id) const { return dlg.findChild<T*>(QStringLiteral("ctl%1").arg(id)); }
+    void Click(int id) const { Get<QAbstractButton>(id)->click(); }
+
+    test::TempDir dir;
+    std::filesystem::path ini;
+    StartSettings start;
+    test::FakeClock clock;
+    test::FakePort port;
+    QList<QUrl> opened;
+    int exits = 0;
+    CReadoutDlg dlg;
+};
+
+} // namespace
+
 class ReadoutDlgLookTest : public QObject {
     Q_OBJECT
 
+    test::TempDir m_dir;
+    const std::string m_ini = m_dir.File("Varnel.ini");
+    std::string Ini(const std::string& text) const { return std::ofstream(m_ini) << text, m_ini; }
+    QString Saved() const { return QString::fromStdString(test::ReadFileBytes(m_ini)); }
+
 private slots:
-    void discsPixelByPixel_data()
+    // For the font in use: every text whole, no control over another, the line-test row out of sight.
+    void asItStarts()
     {
-        QTest::addColumn<QImage>("image");
-        QTest::addColumn<QColor>("disc");
-        QTest::newRow("red") << res::RedDisc().toImage() << QColor(255, 0, 0);
-        QTest::newRow("green") << res::GreenDisc().toImage() << QColor(0, 255, 0);
-    }
-
-    void discsPixelByPixel()
-    {
-        QFETCH(QImage, image);
-        QFETCH(QColor, disc);
-        QCOMPARE(image.size(), QSize(16, 16));
-        // First and last column of the disc in each row; rows 0 and 15 are white.
-        const int spans[16][2] = {{99, -1}, {5, 10}, {4, 11}, {3, 12}, {2, 13}, {1, 14}, {1, 14}, {1, 14},
-                                  {1, 14},  {1, 14}, {1, 14}, {2, 13}, {3, 12}, {4, 11}, {5, 10}, {99, -1}};
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x) {
-                const QColor want = x >= spans[y][0] && x <= spans[y][1] ? disc : QColor(255, 255, 255);
-                QVERIFY2(image.pixelColor(x, y) == want, qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
-            }
-    }
-
-    void iconLogoAndCursor()
-    {
-        for (int side : {16, 32}) {
-            const QImage img = res::ProgramIcon().pixmap(side, side).toImage();
-            QCOMPARE(img.size(), QSize(side, side));
-            QCOMPARE(img.pixelColor(side / 2, side / 2).alpha(), 255);
+        Window w;
+        const auto items = [&w](int id) {
+            QStringList items;
+            for (int i = 0; i < w.Get<QComboBox>(id)->count(); ++i)
+                items << w.Get<QComboBox>(id)->itemText(i);
+            return items << QString::number(w.Get<QComboBox>(id)->currentIndex());
+        };
+        const QStringList rates{"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "0"};
+        QCOMPARE(items(IDC_INITIAL_BAUD) + items(IDC_TRANSMIT_BAUD), QStringList{"Auto (300)"} << rates << "Auto" << rates);
+        const QStringList ports = items(IDC_PORT);
+        QCOMPARE(ports.mid(0, 2) + ports.mid(254), (QStringList{"COM1", "COM2", "COM255", "COM256", "0"}));
+        QVERIFY(w.Get<QAbstractButton>(IDC_RTS)->isChecked() && w.Get<QAbstractButton>(IDC_DTR)->isChecked());
+        QVERIFY(w.port.calls.empty());
+        auto* list = w.Get<QTableView>(IDC_LIST);
+        QStringList columns;
+        for (int c = 0; c < list->model()->columnCount(); ++c)
+            columns << list->model()->headerData(c, Qt::Horizontal).toString() + ' ' + QString::number(list->columnWidth(c));
+        QCOMPARE(columns, (QStringList{"Data 200", "Code (OBIS) 100", "Value 100"}));
+        QVERIFY(list->showGrid() && list->selectionBehavior() == QAbstractItemView::SelectRows);
+        QCOMPARE(w.dlg.windowTitle(), QStringLiteral("Varnel"));
+        QVERIFY((w.dlg.windowFlags() & Qt::WindowMinimizeButtonHint) && !(w.dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(w.dlg.windowIcon().availableSizes(), (QList<QSize>{{32, 32}, {16, 16}}));
+        QCOMPARE(w.dlg.maximumSize(), w.dlg.minimumSize());
+        QList<int> tabs; // from the first stop, which has the focus
+        QWidget* at = w.dlg.focusWidget();
+        do {
+            if ((at->focusPolicy() & Qt::TabFocus) && at->parentWidget() == &w.dlg)
+                tabs << at->objectName().mid(3).toInt();
+        } while ((at = at->nextInFocusChain()) != w.dlg.focusWidget());
+        QCOMPARE(tabs, (QList<int>{IDCANCEL_EXIT, IDC_LIST, IDC_READ, IDC_PORT, IDC_SHOW_LOG, IDC_RTS, IDC_DTR, IDC_TEST,
+                                   IDC_BREAK, IDC_INITIAL_BAUD, IDC_TRANSMIT_BAUD}));
+        QList<QWidget*> shown; // in reading order
+        for (QWidget* c : w.dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (c->isVisibleTo(&w.dlg))
+                shown << c;
+        std::sort(shown.begin(), shown.end(),
+                  [](auto* a, auto* b) { return std::pair(a->y(), a->x()) < std::pair(b->y(), b->x()); });
+        QStringList texts;
+        for (QWidget* c : shown) {
+            texts << c->property("text").toString();
+            QVERIFY2(c->fontMetrics().horizontalAdvance(texts.back()) <= c->width(), qPrintable(texts.back()));
+            for (QWidget* other : shown)
+                QVERIFY2(other == c || other->geometry() == c->geometry() || !other->geometry().intersects(c->geometry()),
+                         qPrintable(c->objectName() + " over " + other->objectName()));
+            QVERIFY(c->y() >= w.Get(IDC_BREAK)->y() ? c->y() >= w.dlg.height() : w.dlg.rect().contains(c->geometry()));
         }
-        QCOMPARE(res::Logo().size(), QSize(152, 54));
-
-        const QCursor hand = res::HandCursor();
-        QCOMPARE(hand.hotSpot(), QPoint(5, 0));
-        const QImage img = hand.pixmap().toImage();
-        QCOMPARE(img.size(), QSize(32, 32));
-        // The hot spot is on the fingertip's outline: opaque black, nothing above it.
-        QCOMPARE(img.pixelColor(5, 0), QColor(0, 0, 0));
-        for (int x = 0; x < 32; ++x)
-            if (x != 5 && x != 6)
-                QCOMPARE(img.pixelColor(x, 0).alpha(), 0);
+        texts.removeAll(QString());
+        QCOMPARE(texts, (QStringList{"Baud rate :", "Auto (300)", "FLAG :", "?", "Protocol :", "?", "Description :", "?",
+                                     "varnel.example.org", "Port COM no.:", "Read", "Exit", "Show log",
+                                     "Initial baudrate:", "Test", "Transmit baudrate:", "Break", "RTS", "DTR", "TxD:",
+                                     "RxD:"}));
     }
 
-    void rowsAppendAndIgnoreMissingRows()
+    // Test brings the row into view for good; Break and Read work through it.
+    void lineTestRow()
     {
-        ResultRowModel rows;
-        rows.InsertRow(0, QStringLiteral("a"));
-        rows.InsertRow(7, QStringLiteral("c"));
-        rows.InsertRow(1, QStringLiteral("b"));
-        rows.SetRowColumns(1, QStringLiteral("code"), QStringLiteral("value"));
-        rows.SetRowColumns(3, QStringLiteral("x"), QStringLiteral("y"));
-        rows.SetRowColumns(-1, QStringLiteral("x"), QStringLiteral("y"));
-        QCOMPARE(rows.rowCount(), 3);
-        QCOMPARE(rows.Text(0, 0) + rows.Text(1, 0) + rows.Text(2, 0), QStringLiteral("abc"));
-        QCOMPARE(rows.Text(1, 1), QStringLiteral("code"));
-        QCOMPARE(rows.Text(1, 2), QStringLiteral("value"));
-        QCOMPARE(rows.Text(2, 1), QString());
-        rows.Clear();
-        QCOMPARE(rows.rowCount(), 0);
+        Window w;
+        const QSize start = w.dlg.size();
+        for (int id : {IDC_TEST, IDC_BREAK, IDC_TEST, IDC_READ}) {
+            w.Click(id);
+            QVERIFY(w.dlg.width() == start.width() && w.dlg.height() > start.height());
+            QVERIFY(w.dlg.rect().contains(w.dlg.childrenRect()));
+            QCOMPARE(w.Get(IDC_TXD_GREEN)->isVisibleTo(&w.dlg), id == IDC_BREAK);
+        }
+        QCOMPARE(w.port.CallsStartingWith("open ").back(), "open /dev/ttyS0 300 7E1 rts=1 dtr=1 flow=0000000");
+        QCOMPARE(std::string(w.port.written.begin(), w.port.written.end()), std::string("/?!\r\n"));
+        w.Click(IDC_TEST);
+        w.port.breakSeen = BreakSeen::Unsupported;
+        w.dlg.OnTimer(TIMER_LINE_STATUS);
+        QCOMPARE(w.Get(IDC_RXD_RED)->toolTip(), QStringLiteral("This port cannot report breaks on RxD"));
+        QCOMPARE(w.Get<QLabel>(IDC_RXD_RED)->pixmap().toImage().pixelColor(8, 8), QColor(Qt::red));
+        QCOMPARE(w.Get<QLabel>(IDC_TXD_GREEN)->pixmap().toImage().pixelColor(8, 8), QColor(Qt::green));
     }
 
-    void toolTipOnlyForCutOffText_data()
+    // The user picks a rate and a port, moves the window and ends; the next run starts from there.
+    void choicesComeBackNextRun()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("column");
-        QTest::addColumn<bool>("cutOff");
-        QTest::newRow("short data") << QStringLiteral("1.8.0(1)") << 0 << false;
-        QTest::newRow("long data") << QString(80, QLatin1Char('W')) << 0 << true;
-        QTest::newRow("long code") << QString(30, QLatin1Char('W')) << 1 << true;
+        const std::string ports = "[Ports]\ncom3=/dev/serial/by-id/usb-Varnel_Probe-if00\n";
+        Window first(Ini(ports));
+        QCOMPARE(first.dlg.frameGeometry().topLeft(), QPoint(100, 100));
+        for (int id : {IDC_INITIAL_BAUD, IDC_PORT, IDC_PORT})
+            first.Get(id)->setFocus(), QTest::keyClick(first.Get(id), Qt::Key_Down);
+        QCOMPARE(first.Get<QLabel>(IDC_BAUD_LABEL)->text() + ' ' + first.Get(IDC_PORT)->toolTip(),
+                 "300 /dev/serial/by-id/usb-Varnel_Probe-if00");
+        QVERIFY2(first.port.calls.empty(), "a choice waits for the next Read");
+        first.dlg.move(250, 40);
+        const QSize size = first.dlg.frameGeometry().size();
+        first.dlg.done(QDialog::Rejected);
+        QCOMPARE(Saved(), QString::fromStdString(ports + "[Varnel]\nPortCOM=2\nPosX=250\nPosY=40\nPosDX=%1\nPosDY=%2\n")
+                              .arg(size.width()).arg(size.height()));
+        Window second(m_ini);
+        QCOMPARE(second.dlg.frameGeometry().topLeft(), QPoint(250, 40));
+        second.Click(IDC_READ);
+        QCOMPARE(second.port.device, std::string("/dev/serial/by-id/usb-Varnel_Probe-if00"));
     }
 
-    void toolTipOnlyForCutOffText()
+    void startsFromTheSettingsFile_data()
     {
-        QFETCH(QString, text);
-        QFETCH(int, column);
-        QFETCH(bool, cutOff);
-        ResultListView view;
-        ResultRowModel rows;
-        view.setModel(&rows);
-        view.SetUpColumns();
-        rows.InsertRow(0, column == 0 ? text : QString());
-        rows.SetRowColumns(0, column == 1 ? text : QString(), QString());
-        rows.Flush();
-        QCOMPARE(view.TruncatedText(rows.index(0, column)), cutOff ? text : QString());
+        QTest::addColumn<QString>("ini");
+        QTest::addColumn<QPoint>("place");
+        QTest::newRow("partly off the left edge, size keys ignored")
+            << "[Varnel]\nPosX=-12\nPosY=30\nPosDX=1000\nPosDY=50\n" << QPoint(-12, 30);
+        QTest::newRow("on no screen at all") << "[Varnel]\nPosX=30000\nPosY=30000\n" << QPoint(100, 100);
+    }
+    void startsFromTheSettingsFile()
+    {
+        Window w(Ini(Col<QString>("ini").toStdString()));
+        QCOMPARE(w.dlg.frameGeometry().topLeft(), Col<QPoint>("place"));
+        QCOMPARE(w.dlg.size(), Window().dlg.size());
+    }
+
+    void keysAndCloseBoxEndTheWindow_data()
+    {
+        QTest::addColumn<int>("focus");
+        QTest::addColumn<QKeyCombination>("key"); // Key_unknown: the close box
+        QTest::addColumn<int>("result");
+        const int ok = QDialog::Accepted, cancel = QDialog::Rejected;
+        QTest::newRow("Enter on Exit") << int(IDCANCEL_EXIT) << QKeyCombination(Qt::Key_Return) << cancel;
+        QTest::newRow("Escape") << int(IDCANCEL_EXIT) << QKeyCombination(Qt::Key_Escape) << cancel;
+        QTest::newRow("Enter on the port box") << int(IDC_PORT) << QKeyCombination(Qt::Key_Return) << ok;
+        QTest::newRow("Shift+Enter on the list") << int(IDC_LIST) << (Qt::ShiftModifier | Qt::Key_Return) << ok;
+        QTest::newRow("keypad Enter on RTS") << int(IDC_RTS) << (Qt::KeypadModifier | Qt::Key_Enter) << ok;
+        QTest::newRow("Escape on the list") << int(IDC_LIST) << QKeyCombination(Qt::Key_Escape) << cancel;
+        QTest::newRow("close box") << int(IDCANCEL_EXIT) << QKeyCombination() << cancel;
+    }
+    // The stored port is past the list: a run without a choice must save it as it was.
+    void keysAndCloseBoxEndTheWindow()
+    {
+        Window w(Ini("[Varnel]\nPortCOM=256\n"));
+        w.dlg.open();
+        QCOMPARE(w.Get<QComboBox>(IDC_PORT)->currentText(), QString());
+        QWidget* target = w.Get(Col<int>("focus"));
+        target->setFocus();
+        const auto key = Col<QKeyCombination>("key");
+        key.key() != Qt::Key_unknown ? QTest::keyClick(target, key.key(), key.keyboardModifiers()) : void(w.dlg.close());
+        QVERIFY(!w.dlg.isVisible());
+        QVERIFY2(w.port.calls.empty(), "Enter must never start a readout off a push button");
+        QTEST(w.dlg.result(), "result");
+        QCOMPARE(w.exits, 1);
+        QVERIFY(Saved().startsWith("[Varnel]\nPortCOM=256\nPosX=100\nPosY=100\n"));
+    }
+
+    // The desktop is offered the log first; the window's own viewer shows it where it declines.
+    void showLogClosesTheLogAndShowsIt()
+    {
+        Window w;
+        w.dlg.OnRead();
+        w.Click(IDC_SHOW_LOG);
+        QVERIFY(!w.dlg.Core().rows.IsLogOpen() && w.dlg.Viewer()->isVisible());
+        QCOMPARE(w.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(w.dir.File("Log1107.txt")))});
+        QCOMPARE(w.dlg.Viewer()->windowTitle() + '|' + w.dlg.Viewer()->toPlainText(), "Log1107.txt|==> /?!<0D><0A>\n");
+        QCOMPARE(test::ReadFileBytes(w.dir.File("Log1107.txt")), std::string("==> /?!<0D><0A>\r\n"));
     }
 
     void windowBeforeAndAfterReadout()
     {
-        test::TempDir dir;
-        test::FakeClock clock;
-        test::FakePort port(&clock);
-        PortNames names;
-        CReadoutDlg dlg(port, clock, names, {}, dir.File("Log1107.txt"));
-        dlg.LinkLabel()->SetDesktop({});
-        dlg.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        const QString outDir = qEnvironmentVariable("VARNEL_SCREENSHOT_DIR");
+        Window w;
+        w.dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
         bool saved = true;
         const auto shoot = [&](const char* name) {
-            const QImage img = dlg.grab().toImage();
-            if (!outDir.isEmpty())
-                saved = img.save(QDir(outDir).filePath(QString::fromLatin1(name))) && saved;
+            const QImage img = w.dlg.grab().toImage();
+            if (const QString dir = qEnvironmentVariable("VARNEL_SCREENSHOT_DIR"); !dir.isEmpty())
+                saved = img.save(QDir(dir).filePath(QString::fromLatin1(name))) && saved;
             return img;
         };
-        const auto tick = [&] {
-            clock.Advance(50);
-            dlg.OnTimer(TIMER_RECEIVE);
-        };
         const QImage before = shoot("varnel-start.png");
-        QCOMPARE(before.size(), dlg.size() * before.devicePixelRatio());
-
-        dlg.OnRead();
-        port.Feed("/ABC5\\2XYZ-Meter 42\r\n");
-        tick();
         std::string block = "\x02";
         for (int i = 0; i < 40; ++i)
             block += "1.8." + std::to_string(i) + "(0" + std::to_string(1000 + i) + ".5*kWh)\r\n";
-        block += "0.9.1(103)\r\n!\r\n\x03";
-        port.Feed(block + char(BlockCheck(reinterpret_cast<const std::uint8_t*>(block.data()) + 1, block.size() - 1)));
-        tick();
-
+        block += "C.1.0(Varnel electricity meter, model 4100, firmware 2.11)\r\n!\r\n\x03";
+        block += char(BlockCheck(reinterpret_cast<const std::uint8_t*>(block.data()) + 1, block.size() - 1));
+        w.dlg.OnRead();
+        for (const std::string& bytes : {std::string("/ABC5\\2XYZ-Meter 42\r\n"), block})
+            w.port.Feed(bytes), w.clock.Advance(50), w.dlg.OnTimer(TIMER_RECEIVE);
         // The last row is scrolled wholly into view.
-        auto* list = dlg.findChild<QTableView*>(QStringLiteral("ctl1000"));
+        auto* list = w.Get<ResultListView>(IDC_LIST);
         const auto last = [list] { return list->model()->index(list->model()->rowCount() - 1, 0); };
         QTRY_COMPARE(last().data().toString(), QStringLiteral(" -- BCC -- "));
         QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(last())));
+        const auto find = [list](const char* text) {
+            return list->model()->match(list->model()->index(0, 0), Qt::DisplayRole, text)[0]; };
+        const QModelIndex row = find("1.8.7(01007.5*kWh)");
+        const QModelIndex note = find("C.1.0(Varnel electricity meter, model 4100, firmware 2.11)");
+        QCOMPARE(row.siblingAtColumn(1).data().toString() + '|' + row.siblingAtColumn(2).data().toString(), "1.8.7|01007.5");
         QVERIFY(shoot("varnel-readout.png") != before);
-
-        static_cast<QPushButton*>(dlg.Control(IDC_TEST))->click();
+        // Tool tips only for cut-off cells, also where the window has a tip of its own.
+        w.dlg.setToolTip(QStringLiteral("window"));
+        QStringList tips;
+        for (const QModelIndex& cell : {row.siblingAtColumn(1), note, note.siblingAtColumn(2)})
+            tips << ToolTipAt(list->viewport(), list->visualRect(cell).center());
+        QCOMPARE(tips.mid(1), (QStringList{note.data().toString(), "Varnel electricity meter, model 4100, firmware 2.11"}));
+        QVERIFY(!tips.contains("window") && tips[0] != "1.8.7");
+        list->ScrollToRow(0);
+        QVERIFY2(!list->updatesEnabled(), "once settled, a new row is held back with the repaint again");
+        w.Click(IDC_TEST);
         QCoreApplication::processEvents();
         shoot("varnel-linetest.png");
         QVERIFY(saved);
+    }
+
+    void linkInTheWindow()
+    {
+        Window w;
+        CLinkLabel* link = w.dlg.LinkLabel();
+        QCOMPARE(link->text() + ' ' + ToolTipAt(link, link->rect().center()), "varnel.example.org https://varnel.example.org/");
+        // A hand whose hot spot is on its outline: the fingertip.
+        QCOMPARE(link->cursor().pixmap().toImage().pixelColor(link->cursor().hotSpot()), QColor(Qt::black));
+        const QImage underlined = link->grab().toImage();
+        const QFont font = link->font();
+        link->setFont(QFont(font.family(), font.pointSize() * 3));
+        QCOMPARE(link->grab().toImage(), underlined); // the underlined font is made once, at the first paint
+        link->setFont(font);
+        link->SetUnderlineMode(false);
+        const QImage plain = link->grab().toImage();
+        int widest = 0; // the underline: a row of pixels across the text
+        for (int y = 0, changed = 0; y < plain.height(); ++y, widest = std::max(widest, changed), changed = 0)
+            for (int x = 0; x < plain.width(); ++x)
+                changed += plain.pixel(x, y) != underlined.pixel(x, y);
+        QVERIFY(widest >= link->width() * 3 / 4);
+        QTest::mouseClick(link, Qt::LeftButton);
+        QCOMPARE(w.opened, QList<QUrl>{QUrl(QString::fromLatin1(kMakerUrl))});
     }
 };
 
