@@ -56,12 +56,11 @@ TEST_F(ReadoutEngineTest, StartSignsOnInOrderAndTheTraceLogMirrorsTheReadout)
     EXPECT_EQ(view.messages.at(0).text, "Open port COM error");
     EXPECT_EQ(view.messages.at(0).icon, MessageIcon::Stop);
     EXPECT_EQ(Log(), "==> /?!<0D><0A>\r\n");
-    Receive("/ABC0X\r\n", 60000);
+    Receive("/ABC5\\2XYZ\r\n", 60000); // left for the next readout
     EXPECT_TRUE(view.rows.empty()) << "ticks on an unopened port do nothing";
 
     port.failOpen = false;
     port.calls.clear();
-    port.incoming.clear();
     view.comboSelection[IDC_INITIAL_BAUD] = 6; // "9600"
     clock.sleeps.clear();
     core.engine.StartReadout();
@@ -71,63 +70,84 @@ TEST_F(ReadoutEngineTest, StartSignsOnInOrderAndTheTraceLogMirrorsTheReadout)
     EXPECT_EQ(clock.sleeps, (std::vector<int>{50, 50, 50, 50, 50})) << "settle, then 4 gaps of the sign-on";
     EXPECT_EQ(Labels(), "? 9600 ?|?");
     EXPECT_EQ(view.journal.back(), "start 32771 50");
-    Receive("/ABC5\\2XYZ\r\n" + Block("1.8.0(012.5*kWh)\r\n!\r\n"));
+    Receive(Block("1.8.0(012.5*kWh)\r\n!\r\n"));
     EXPECT_EQ(Log(), "==> /?!<0D><0A>\r\n<== /ABC5\\2XYZ\r\n==> <06>050<0D><0A>\r\n<==  -- STX -- \r\n"
                      "<== 1.8.0(012.5*kWh)\r\n<== !\r\n<==  -- ETX -- \r\n<==  -- BCC -- \r\n");
 }
 
-struct RowsCase {
-    bool idle; // bytes that arrive after a readout, else during one
+enum class Via { Readout, Idle, Push }; // bytes during a readout, after one, or from a push meter
+
+struct BytesCase {
+    Via via;
     std::string bytes;
     Rows rows;
     std::string sent;
-    ReadoutState state;
     ReadoutEnd end;
+    const char* labels; // protocol, baud, flag|description
     std::size_t unread = 0;
 };
 
-class ReadoutRowsTest : public ReadoutEngineTest, public ::testing::WithParamInterface<RowsCase> {};
+class BytesTest : public ReadoutEngineTest, public ::testing::WithParamInterface<BytesCase> {};
 
-TEST_P(ReadoutRowsTest, RowsRepliesAndEnd)
+TEST_P(BytesTest, RowsRepliesLabelsAndEnd)
 {
-    const RowsCase& c = GetParam();
-    c.idle ? (void)core.serial.OpenPort() : Start();
-    Receive(c.bytes);
+    const BytesCase& c = GetParam();
+    if (c.via == Via::Push)
+        reader.Start(9600, 2);
+    else
+        c.via == Via::Idle ? (void)core.serial.OpenPort() : Start();
+    Receive(c.bytes, 50, c.via == Via::Push);
     EXPECT_EQ(view.RowsWithColumns(), c.rows);
     EXPECT_EQ(Written(), c.sent);
-    EXPECT_EQ(core.engine.State(), c.state);
+    EXPECT_EQ(core.engine.State(), READ_IDLE);
     EXPECT_EQ(core.engine.LastEnd(), c.end);
-    EXPECT_EQ(port.incoming.size(), c.unread) << "a line overflow ends the tick";
+    EXPECT_EQ(Labels(), c.labels);
+    EXPECT_EQ(port.incoming.size(), c.unread) << "a line overflow ends the tick, the last telegram asked for ends the reading";
 }
 
+const std::string kTelegram = "/ISK5MT174\r\n\r\n1.8.0(12*kWh)\r\n\r\n!\r\n";
+
 INSTANTIATE_TEST_SUITE_P(
-    Bytes, ReadoutRowsTest,
+    Bytes, BytesTest,
     ::testing::Values(
         // A half-duplex probe's echo of the request is shown, not taken for the identification. A value ends
         // at the first '*' or ')' after its '(', never at one of a later group. A lone LF ends a line too.
-        RowsCase{false,
-                 "/?!\r\n/ABC5\\2XYZ\r\n" + Block("1.8.0(012.5*kWh)\r\n(00054.386)\r\n1-0:1.8.1*07(0006.2*kWh)\r\n"
-                                                  "C.1.0(\r\n1.6.0(02.468*kW)(170310)\r\n6.8.4*01()9.4*01(088*C)\r\n"
-                                                  "\r\n0.0(        18438636)\n!\r\n"),
-                 {"/?!", "/ABC5\\2XYZ", " -- STX -- ", "1.8.0(012.5*kWh) [1.8.0|012.5]", "(00054.386) [|]",
-                  "1-0:1.8.1*07(0006.2*kWh) [1-0:1.8.1*07|0006.2]", "C.1.0( [C.1.0|]",
-                  "1.6.0(02.468*kW)(170310) [1.6.0|02.468]", "6.8.4*01()9.4*01(088*C) [6.8.4*01|]", " [|]",
-                  "0.0(        18438636) [0.0|        18438636]", "! [|]", " -- ETX -- ", " -- BCC -- "},
-                 "\x06" "050\r\n", READ_IDLE, ReadoutEnd::BlockCheck},
-        RowsCase{false, "XYZ\r\nab" + Block("1(2)\r\n", '\x04'),
-                 {" -- Identification error -- ", "--- 0x61 ---", "--- 0x62 ---", " -- STX -- ", "1(2) [1|2]",
-                  " -- EOT -- ", " -- BCC -- "},
-                 "", READ_IDLE, ReadoutEnd::BlockCheck},
+        BytesCase{Via::Readout,
+                  "/?!\r\n/ABC5\\2XYZ\r\n" + Block("1.8.0(012.5*kWh)\r\n(00054.386)\r\n1-0:1.8.1*07(0006.2*kWh)\r\n"
+                                                   "C.1.0(\r\n1.6.0(02.468*kW)(170310)\r\n6.8.4*01()9.4*01(088*C)\r\n"
+                                                   "\r\n0.0(        18438636)\n!\r\n"),
+                  {"/?!", "/ABC5\\2XYZ", " -- STX -- ", "1.8.0(012.5*kWh) [1.8.0|012.5]", "(00054.386) [|]",
+                   "1-0:1.8.1*07(0006.2*kWh) [1-0:1.8.1*07|0006.2]", "C.1.0( [C.1.0|]",
+                   "1.6.0(02.468*kW)(170310) [1.6.0|02.468]", "6.8.4*01()9.4*01(088*C) [6.8.4*01|]", " [|]",
+                   "0.0(        18438636) [0.0|        18438636]", "! [|]", " -- ETX -- ", " -- BCC -- "},
+                  "\x06" "050\r\n", ReadoutEnd::BlockCheck, "E 9600 ABC|XYZ"},
+        BytesCase{Via::Readout, "XYZ\r\nab" + Block("1(2)\r\n", '\x04'),
+                  {" -- Identification error -- ", "--- 0x61 ---", "--- 0x62 ---", " -- STX -- ", "1(2) [1|2]",
+                   " -- EOT -- ", " -- BCC -- "},
+                  "", ReadoutEnd::BlockCheck, "? Auto (300) ?|?"},
         // Unasked: events, a block, commands (only B0 and P0 mean something) and a break message.
-        RowsCase{true, "\x03\x04\x15" + Block("1(2)\r\n") + "\x01P0\x01P1\x01" "B1\x01" "B0\x03q",
-                 {" -- 03 --", " -- 04 --", " -- 15 --", " -- STX -- ", "1(2) [1|2]", " -- ETX -- ", " -- BCC -- ",
-                  " -- SOH -- ", " -- Password is required -- ", " -- SOH -- ", " -- SOH -- ", " -- SOH -- ",
-                  " -- Break message is received  -- ", " -- BCC -- ", " -- Send break message -- "},
-                 "\x01" "B0\x03q", READ_IDLE, ReadoutEnd::BlockCheck},
+        BytesCase{Via::Idle, "\x03\x04\x15" + Block("1(2)\r\n") + "\x01P0\x01P1\x01" "B1\x01" "B0\x03q",
+                  {" -- 03 --", " -- 04 --", " -- 15 --", " -- STX -- ", "1(2) [1|2]", " -- ETX -- ", " -- BCC -- ",
+                   " -- SOH -- ", " -- Password is required -- ", " -- SOH -- ", " -- SOH -- ", " -- SOH -- ",
+                   " -- Break message is received  -- ", " -- BCC -- ", " -- Send break message -- "},
+                  "\x01" "B0\x03q", ReadoutEnd::BlockCheck, "  |"},
         // The 1000th byte of a line overflows it; the rest of its 100-byte chunk is dropped.
-        RowsCase{true, "\x01P0" + std::string(995, 'x') + "abcde" + std::string(147, 'y'),
-                 {" -- SOH -- ", " -- Password is required -- ", std::string(995, 'x') + "abcd"}, "", READ_IDLE,
-                 ReadoutEnd::None, 50}));
+        BytesCase{Via::Idle, "\x01P0" + std::string(995, 'x') + "abcde" + std::string(147, 'y'),
+                  {" -- SOH -- ", " -- Password is required -- ", std::string(995, 'x') + "abcd"}, "",
+                  ReadoutEnd::None, "  |", 50},
+        // A push meter: the rest of a telegram under way when the port opened is shown as it came; two
+        // telegrams are asked for.
+        BytesCase{Via::Push, "\r\n1.8.0(9)\r\n!\r\n" + kTelegram + kTelegram + kTelegram,
+                  {"1.8.0(9)", "!", "/ISK5MT174", "1.8.0(12*kWh) [1.8.0|12]", " [|]", "! [|]", "/ISK5MT174",
+                   "1.8.0(12*kWh) [1.8.0|12]", " [|]", "! [|]"},
+                  "", ReadoutEnd::None, "D 9600 ISK|MT174", 17},
+        BytesCase{Via::Push, "\x02/ABC5X\r\n\r\n1(2)\r\n!1A2B\r\n\x03q" "/ABC5Y\r\n\r\n2(3)\r\n!\r\n",
+                  {" -- STX -- ", "/ABC5X", "1(2) [1|2]", "!1A2B [|]", " -- ETX -- ", " -- BCC -- ", "/ABC5Y",
+                   "2(3) [2|3]", "! [|]"},
+                  "", ReadoutEnd::None, "D 9600 ABC|Y"},
+        // A line is cut after 999 bytes.
+        BytesCase{Via::Push, std::string(999, 'x') + "yz\r\n", {std::string(999, 'x'), "z"}, "", ReadoutEnd::None,
+                  "D 9600 ?|?"}));
 
 struct IdentCase {
     const char* line;
@@ -151,8 +171,6 @@ TEST_P(IdentificationTest, ModeRateLabelsAndAcknowledgement)
     EXPECT_EQ(Written(), modeC ? std::string("\x06" "0") + c.line[4] + "0\r\n" : "");
     EXPECT_EQ(port.calls.empty() ? "" : port.calls.back(),
               modeC ? "apply " + std::to_string(c.rate) + " 7E1 rts=1 dtr=1 flow=0000000" : "");
-    EXPECT_EQ(core.engine.State(), READ_AWAIT_STX);
-    EXPECT_TRUE(view.TimerRunning(TIMER_RECEIVE));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -168,7 +186,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // Short lines: positions past the end are empty, never stale bytes.
                       IdentCase{"/AB", "A 9600 AB|", 300}, IdentCase{"/ABC5\\", "E 9600 ABC|", 9600}));
 
-TEST_F(ReadoutEngineTest, SilenceOf3000msEndsTheReadoutAndABreakLeftPendingIsAnsweredOnceNextTime)
+// A readout ends after 3 s of silence, a push meter's reading after 15 s; idle never times out.
+TEST_F(ReadoutEngineTest, SilenceEndsAReadingOnceAndABreakLeftPendingIsAnsweredOnceNextTime)
 {
     clock.now = 0xFFFFFFFFu - 1000u; // the deadline lies past the tick count's wrap
     Start();
@@ -181,54 +200,14 @@ TEST_F(ReadoutEngineTest, SilenceOf3000msEndsTheReadoutAndABreakLeftPendingIsAns
     EXPECT_TRUE(core.engine.BreakPending());
     EXPECT_TRUE(view.TimerRunning(TIMER_RECEIVE)) << "the port keeps being polled";
     Receive("", 10000);
-    EXPECT_EQ(view.rows.size(), 8u) << "idle never times out";
+    EXPECT_EQ(view.rows.size(), 8u);
     for (int readout = 0; readout < 2; ++readout) {
         Start();
         Receive("/KAM MC\r\n" + Block("!\r\n"));
         EXPECT_EQ(Written(), readout ? "" : "\x01" "B0\x03q");
     }
     EXPECT_EQ(Log().find("==> <01>"), std::string::npos) << "the break reply is not logged as sent";
-}
 
-struct TelegramCase {
-    std::string bytes;
-    int count;
-    Rows rows;
-    int telegrams;
-    const char* labels;
-};
-
-class TelegramTest : public ReadoutEngineTest, public ::testing::WithParamInterface<TelegramCase> {};
-
-TEST_P(TelegramTest, RowsAndLabelsOfTheFirstTelegrams)
-{
-    const TelegramCase& c = GetParam();
-    reader.Start(9600, c.count);
-    Receive(c.bytes, 50, true);
-    EXPECT_EQ(view.RowsWithColumns(), c.rows);
-    EXPECT_EQ(reader.Telegrams(), c.telegrams);
-    EXPECT_EQ(Labels(), c.labels);
-    EXPECT_TRUE(port.written.empty());
-}
-
-const std::string kTelegram = "/ISK5MT174\r\n\r\n1.8.0(12*kWh)\r\n\r\n!\r\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Bytes, TelegramTest,
-    ::testing::Values(
-        // The rest of a telegram under way when the port opened is shown as it came.
-        TelegramCase{"\r\n1.8.0(9)\r\n!\r\n" + kTelegram + kTelegram, 1,
-                     {"1.8.0(9)", "!", "/ISK5MT174", "1.8.0(12*kWh) [1.8.0|12]", " [|]", "! [|]"}, 1,
-                     "D 9600 ISK|MT174"},
-        TelegramCase{"\x02/ABC5X\r\n\r\n1(2)\r\n!1A2B\r\n\x03q" "/ABC5Y\r\n\r\n2(3)\r\n!\r\n", 2,
-                     {" -- STX -- ", "/ABC5X", "1(2) [1|2]", "!1A2B [|]", " -- ETX -- ", " -- BCC -- ", "/ABC5Y",
-                      "2(3) [2|3]", "! [|]"},
-                     2, "D 9600 ABC|Y"},
-        // A line is cut after 999 bytes.
-        TelegramCase{std::string(999, 'x') + "yz\r\n", 1, {std::string(999, 'x'), "z"}, 0, "D 9600 ?|?"}));
-
-TEST_F(ReadoutEngineTest, PushMeterSilentFor15sIsOneTimeOut)
-{
     reader.Start(9600, 1);
     Receive("x", 10000, true); // a byte restarts the silence
     Receive("", 15000, true);
