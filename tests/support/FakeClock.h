@@ -10,7 +10,6 @@ namespace varnel::test {
 // Time moves only when the code under test sleeps or the test advances it.
 class FakeClock final : public Clock {
 public:
-    explicit FakeClock(std::uint32_t start = 1000) : now(start) {}
     std::uint32_t TickCount() override { return now; }
     void Sleep(std::chrono::milliseconds d) override
     {
@@ -19,7 +18,7 @@ public:
     }
     void Advance(std::uint32_t ms) { now += ms; }
 
-    std::uint32_t now;
+    std::uint32_t now = 1000;
     std::vector<int> sleeps;
 };
 

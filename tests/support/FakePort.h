@@ -21,34 +21,30 @@ public:
     bool Open(const std::string& dev, const LineSettings& s, bool forLineTest) override
     {
         calls.push_back("open " + dev + " " + Describe(s) + (forLineTest ? " linetest" : ""));
-        if (failOpen) {
-            if (lastError.empty())
-                lastError = "No such file or directory";
-            return false;
-        }
-        open = true;
-        device = dev;
-        return true;
+        open = !failOpen;
+        if (open)
+            device = dev;
+        return open;
     }
     void Close() override { Call("close"); open = false; }
     bool Apply(const LineSettings& s) override { return Call("apply " + Describe(s)); }
     std::size_t Write(const std::uint8_t* data, std::size_t count) override
     {
-        std::string hex;
+        std::string text = "write";
         for (std::size_t i = 0; i < count; ++i) {
-            char b[4];
-            std::snprintf(b, sizeof b, i ? " %02X" : "%02X", data[i]);
-            hex += b;
+            char hex[4];
+            std::snprintf(hex, sizeof hex, " %02X", data[i]);
+            text += hex;
             written.push_back(data[i]);
             if (m_clock)
                 writeTimes.push_back(m_clock->now);
         }
-        return Call("write " + hex) ? count : 0;
+        return Call(text) ? count : 0;
     }
     std::size_t Read(std::uint8_t* data, std::size_t max) override
     {
         std::size_t n = 0;
-        for (++readCalls; n < max && !incoming.empty(); incoming.pop_front())
+        for (; n < max && !incoming.empty(); incoming.pop_front())
             data[n++] = incoming.front();
         return n;
     }
@@ -88,7 +84,7 @@ public:
     bool failOpen = false;
     bool failBreak = false;
     BreakSeen breakSeen = BreakSeen::No;
-    std::string lastError;
+    std::string lastError = "No such file or directory"; // what a failed open reports
     // State seen by the peer.
     bool open = false;
     std::string device;
@@ -96,7 +92,6 @@ public:
     std::vector<std::uint32_t> writeTimes; // tick count at each written byte, with a clock
     std::vector<std::string> calls;
     std::deque<std::uint8_t> incoming;
-    std::size_t readCalls = 0;
 
 private:
     bool Call(std::string text)

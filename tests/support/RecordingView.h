@@ -40,8 +40,8 @@ public:
     }
     void SetRowColumns(int index, const std::string& code, const std::string& value) override
     {
-        if (index >= 0 && index < static_cast<int>(rows.size()))
-            rows[static_cast<std::size_t>(index)] = Row{rows[static_cast<std::size_t>(index)].text, code, value, true};
+        Row& row = rows.at(static_cast<std::size_t>(index));
+        row = Row{row.text, code, value, true};
     }
     void DeleteAllRows() override { rows.clear(); journal.push_back("delete rows"); }
     void EnsureRowVisible(int index) override { lastVisible = index; }

@@ -5,8 +5,7 @@
 #include <iterator>
 #include <string>
 
-#include <cstdlib>
-#include <unistd.h>
+#include <cstdlib> // mkdtemp
 
 namespace varnel::test {
 

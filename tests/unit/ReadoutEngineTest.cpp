@@ -24,7 +24,12 @@ class ReadoutEngineTest : public ::testing::Test {
 protected:
     ReadoutEngineTest() : port(&clock), core(port, clock, view, names, dir.File("Log1107.txt")) {}
 
-    void Start() { core.engine.StartReadout(); port.calls.clear(); port.written.clear(); } // calls so far forgotten
+    void Start() // what the sign-on sends and calls is forgotten
+    {
+        core.engine.StartReadout();
+        port.calls.clear();
+        port.written.clear();
+    }
     // What arrived before the receive tick `ms` later.
     void Receive(const std::string& bytes, std::uint32_t ms = 50, bool push = false)
     {
@@ -94,8 +99,10 @@ TEST_P(BytesTest, RowsRepliesLabelsAndEnd)
     const BytesCase& c = GetParam();
     if (c.via == Via::Push)
         reader.Start(9600, 2);
+    else if (c.via == Via::Idle)
+        core.serial.OpenPort();
     else
-        c.via == Via::Idle ? (void)core.serial.OpenPort() : Start();
+        Start();
     Receive(c.bytes, 50, c.via == Via::Push);
     EXPECT_EQ(view.RowsWithColumns(), c.rows);
     EXPECT_EQ(Written(), c.sent);
@@ -175,13 +182,11 @@ TEST_P(IdentificationTest, ModeRateLabelsAndAcknowledgement)
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, IdentificationTest,
-    ::testing::Values(IdentCase{"/XYZ4Meter", "E 4800 XYZ|Meter", 4800}, IdentCase{"/ABC6x", "E 19200 ABC|x", 19200},
+    ::testing::Values(IdentCase{"/XYZ4Meter", "E 4800 XYZ|Meter", 4800}, IdentCase{"/ABC7x", "E 300 ABC|x", 300},
+                      IdentCase{"/ABC8x", "E 300 ABC|x", 300}, IdentCase{"/ABC9x", "E 300 ABC|x", 300},
                       IdentCase{"/ACE0\\3k260V01.19", "E 300 ACE|k260V01.19", 300},
-                      IdentCase{"/ABC7x", "E 300 ABC|x", 300}, IdentCase{"/ABC8x", "E 300 ABC|x", 300},
-                      IdentCase{"/ABC9x", "E 300 ABC|x", 300},
                       IdentCase{"/ABC5x", "E 2400 ABC|x", 2400, 4}, IdentCase{"/SIEC2WR5", "B 9600 SIE|2WR5", 2400},
-                      IdentCase{"/ABCAx", "B 9600 ABC|x", 600}, IdentCase{"/ABCFx", "B 9600 ABC|x", 19200},
-                      IdentCase{"/ABCGx", "B 9600 ABC|x", 300}, IdentCase{"/ABCIx", "B 9600 ABC|x", 300},
+                      IdentCase{"/ABCAx", "B 9600 ABC|x", 600}, IdentCase{"/ABCIx", "B 9600 ABC|x", 300},
                       IdentCase{"/KAM MC", "A 9600 KAM|MC", 300},
                       // Short lines: positions past the end are empty, never stale bytes.
                       IdentCase{"/AB", "A 9600 AB|", 300}, IdentCase{"/ABC5\\", "E 9600 ABC|", 9600}));
