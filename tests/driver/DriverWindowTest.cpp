@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -38,39 +39,26 @@ int LineControlRegister()
     std::ifstream("/sys/class/tty/ttyS1/port") >> base;
     const int fd = open("/dev/port", O_RDONLY | O_CLOEXEC);
     unsigned char lcr = 0;
-    const bool ok = fd >= 0 && pread(fd, &lcr, 1, static_cast<off_t>(std::strtoul(base.c_str(), nullptr, 0) + 3)) == 1;
-    if (fd >= 0)
-        close(fd);
+    const bool ok = pread(fd, &lcr, 1, static_cast<off_t>(std::strtoul(base.c_str(), nullptr, 0) + 3)) == 1;
+    close(fd); // a failed open leaves -1, which pread and close refuse harmlessly
     return ok ? lcr : -1;
 }
 
-// The host acts on a request file in the shared results folder (the current
-// directory) and removes it when done.
-bool AskHost(const char* what)
-{
-    std::ofstream("request.new") << what << '\n';
-    if (std::rename("request.new", "request") != 0)
-        return false;
-    for (int i = 0; i < 300 && access("request", F_OK) == 0; ++i)
-        QTest::qWait(100);
-    return access("request", F_OK) != 0;
-}
-
-// The window with the real backend on COM2, mapped to the UART. The probe
-// descriptor is opened first, so that its own open raises no line later.
-struct Window {
-    static PortNames UartNames()
+// COM2 mapped to the UART: a base, so that both are ready before the window,
+// which reads them as it is built.
+struct OnUart {
+    OnUart()
     {
-        PortNames names;
         names.SetMapping(2, kDevice);
-        return names;
-    }
-    static WindowSettings OnCom2()
-    {
-        WindowSettings settings;
         settings.portIndex = 1;
-        return settings;
     }
+    PortNames names;
+    WindowSettings settings;
+};
+
+// The window with the real backend. The probe descriptor is opened first, so
+// that its own open raises no line later.
+struct Window : OnUart {
     Window()
     {
         dlg.SetMessageHandler([this](const std::string& text, MessageIcon) { messages << QString::fromStdString(text); });
@@ -83,8 +71,6 @@ struct Window {
     int probe = open(kDevice, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     QtSerialPortBackend port;
     SystemClock clock;
-    PortNames names = UartNames();
-    WindowSettings settings = OnCom2();
     CReadoutDlg dlg{port, clock, names, settings, "Log1107.txt"};
     QStringList messages;
 };
@@ -106,8 +92,7 @@ void DriverWindowTest::rtsAndDtrBoxesSetAndClearEachLine()
     w.Click(IDC_TEST);
     QVERIFY2(w.messages.isEmpty(), qPrintable(w.messages.join('\n')));
     QCOMPARE(ModemLines(w.probe), kBothLines);
-    for (const int id : {IDC_RTS, IDC_DTR}) {
-        const int line = id == IDC_RTS ? TIOCM_RTS : TIOCM_DTR;
+    for (const auto& [id, line] : {std::pair{IDC_RTS, TIOCM_RTS}, std::pair{IDC_DTR, TIOCM_DTR}}) {
         w.Click(id);
         QCOMPARE(ModemLines(w.probe), kBothLines & ~line);
         w.Click(id);
@@ -131,7 +116,11 @@ void DriverWindowTest::lineTestSeesTheHostsBreakAndHoldsItsOwn()
         QTest::qWait(50);
         QVERIFY2(!w.Shown(IDC_RXD_GREEN) && w.Shown(IDC_RXD_RED), "RxD green without a break");
     }
-    QVERIFY(AskHost("break"));
+    // The host sends a break when asked by a request file in the shared results
+    // folder (the current directory), and removes the file when done.
+    std::ofstream("request.new") << "break\n";
+    QCOMPARE(std::rename("request.new", "request"), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(access("request", F_OK) != 0, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(w.Shown(IDC_RXD_GREEN) && !w.Shown(IDC_RXD_RED), 10000);
     // A later refresh without a new break goes back to red.
     QTRY_VERIFY_WITH_TIMEOUT(!w.Shown(IDC_RXD_GREEN) && w.Shown(IDC_RXD_RED), 10000);

@@ -23,17 +23,14 @@ std::string State(int fd)
     static const struct { speed_t code; const char* text; } kSpeeds[] = {
         {B300, "300"}, {B600, "600"}, {B1200, "1200"}, {B2400, "2400"}, {B4800, "4800"},
         {B9600, "9600"}, {B19200, "19200"}, {B38400, "38400"}, {B57600, "57600"}, {B115200, "115200"}};
-    std::string state = "other";
+    const char* speed = "other";
     for (const auto& s : kSpeeds)
-        if (cfgetospeed(&t) == s.code)
-            state = s.text;
-    const tcflag_t size = t.c_cflag & CSIZE;
-    state += ' ';
-    state += size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
-    state += !(t.c_cflag & PARENB) ? 'N' : (t.c_cflag & PARODD) ? 'O' : 'E';
-    state += (t.c_cflag & CSTOPB) ? '2' : '1';
-    state += (lines & TIOCM_RTS) ? " RTS" : " rts";
-    state += (lines & TIOCM_DTR) ? " DTR" : " dtr";
+        speed = cfgetospeed(&t) == s.code ? s.text : speed;
+    const tcflag_t c = t.c_cflag;
+    char state[64];
+    std::snprintf(state, sizeof state, "%s %c%c%c %s %s", speed, "5678"[(c & CSIZE) / CS6],
+        !(c & PARENB) ? 'N' : (c & PARODD) ? 'O' : 'E', (c & CSTOPB) ? '2' : '1',
+        (lines & TIOCM_RTS) ? "RTS" : "rts", (lines & TIOCM_DTR) ? "DTR" : "dtr");
     return state;
 }
 
