@@ -10,9 +10,7 @@
 #include <QtTest>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <utility>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -39,26 +37,14 @@ int LineControlRegister()
     std::ifstream("/sys/class/tty/ttyS1/port") >> base;
     const int fd = open("/dev/port", O_RDONLY | O_CLOEXEC);
     unsigned char lcr = 0;
-    const bool ok = pread(fd, &lcr, 1, static_cast<off_t>(std::strtoul(base.c_str(), nullptr, 0) + 3)) == 1;
+    const bool ok = pread(fd, &lcr, 1, static_cast<off_t>(std::stoul(base, nullptr, 0) + 3)) == 1;
     close(fd); // a failed open leaves -1, which pread and close refuse harmlessly
     return ok ? lcr : -1;
 }
 
-// COM2 mapped to the UART: a base, so that both are ready before the window,
-// which reads them as it is built.
-struct OnUart {
-    OnUart()
-    {
-        names.SetMapping(2, kDevice);
-        settings.portIndex = 1;
-    }
-    PortNames names;
-    WindowSettings settings;
-};
-
-// The window with the real backend. The probe descriptor is opened first, so
-// that its own open raises no line later.
-struct Window : OnUart {
+// The window with the real backend on COM2, which is /dev/ttyS1 by default.
+// The probe descriptor is opened first, so that its own open raises no line later.
+struct Window {
     Window()
     {
         dlg.SetMessageHandler([this](const std::string& text, MessageIcon) { messages << QString::fromStdString(text); });
@@ -71,6 +57,8 @@ struct Window : OnUart {
     int probe = open(kDevice, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     QtSerialPortBackend port;
     SystemClock clock;
+    PortNames names;
+    WindowSettings settings{1}; // COM2
     CReadoutDlg dlg{port, clock, names, settings, "Log1107.txt"};
     QStringList messages;
 };

@@ -6,29 +6,23 @@
 #include <cstdio>
 #include <string>
 
+#include <asm/termbits.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
 
 std::string State(int fd)
 {
-    termios t{};
+    termios2 t{}; // carries the speed in bauds, where termios has only codes
     int lines = 0;
-    if (tcgetattr(fd, &t) != 0 || ioctl(fd, TIOCMGET, &lines) != 0)
+    if (ioctl(fd, TCGETS2, &t) != 0 || ioctl(fd, TIOCMGET, &lines) != 0)
         return "unreadable";
-    static const struct { speed_t code; const char* text; } kSpeeds[] = {
-        {B300, "300"}, {B600, "600"}, {B1200, "1200"}, {B2400, "2400"}, {B4800, "4800"},
-        {B9600, "9600"}, {B19200, "19200"}, {B38400, "38400"}, {B57600, "57600"}, {B115200, "115200"}};
-    const char* speed = "other";
-    for (const auto& s : kSpeeds)
-        speed = cfgetospeed(&t) == s.code ? s.text : speed;
     const tcflag_t c = t.c_cflag;
     char state[64];
-    std::snprintf(state, sizeof state, "%s %c%c%c %s %s", speed, "5678"[(c & CSIZE) / CS6],
+    std::snprintf(state, sizeof state, "%u %c%c%c %s %s", t.c_ospeed, "5678"[(c & CSIZE) / CS6],
         !(c & PARENB) ? 'N' : (c & PARODD) ? 'O' : 'E', (c & CSTOPB) ? '2' : '1',
         (lines & TIOCM_RTS) ? "RTS" : "rts", (lines & TIOCM_DTR) ? "DTR" : "dtr");
     return state;
