@@ -1,6 +1,5 @@
-// The window in the guest, on the kernel's 8250 driver: what its RTS and DTR
-// boxes and its line test do to a real UART, read back from the driver and
-// from the UART's own registers.
+// The window in the guest on the kernel's 8250 driver: what its RTS and DTR boxes
+// and its line test do to a real UART, read back from the driver and its registers.
 #include "ReadoutDlg.h"
 #include "core/Clock.h"
 #include "core/ControlIds.h"
@@ -10,7 +9,6 @@
 #include <QtTest>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 
 #include <fcntl.h>
@@ -21,7 +19,6 @@ using namespace varnel;
 
 namespace {
 
-const char* const kDevice = "/dev/ttyS1";
 constexpr int kBothLines = TIOCM_RTS | TIOCM_DTR;
 constexpr int kBreakBit = 0x40; // line control register: TxD held at space
 constexpr int kSevenEvenOne = 0x1A; // word length 7, one stop bit, even parity on
@@ -34,11 +31,11 @@ int ModemLines(int fd)
 
 int LineControlRegister()
 {
-    std::string base;
-    std::ifstream("/sys/class/tty/ttyS1/port") >> base;
+    off_t base = 0;
+    std::ifstream("/sys/class/tty/ttyS1/port") >> std::hex >> base; // "0x2f8"
     const int fd = open("/dev/port", O_RDONLY | O_CLOEXEC);
     unsigned char lcr = 0;
-    const bool ok = pread(fd, &lcr, 1, static_cast<off_t>(std::strtoul(base.c_str(), nullptr, 0) + 3)) == 1;
+    const bool ok = pread(fd, &lcr, 1, base + 3) == 1;
     close(fd); // a failed open leaves -1, which pread and close refuse harmlessly
     return ok ? lcr : -1;
 }
@@ -55,7 +52,7 @@ private slots:
 void DriverWindowTest::boxesAndLineTestOnTheUart()
 {
     // The probe descriptor is opened first, so that its own open raises no line later.
-    const int probe = open(kDevice, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int probe = open("/dev/ttyS1", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     QVERIFY(probe >= 0);
     // The window with the real backend on COM2, which is /dev/ttyS1 by default.
     QtSerialPortBackend port;

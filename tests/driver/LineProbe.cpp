@@ -1,8 +1,7 @@
-// Runs a command while watching a serial device's line settings and modem
-// lines through a descriptor opened before the command starts: the kernel
-// raises RTS and DTR at every open, so a later open would hide what the
-// command left lowered. Each new state goes to stderr, e.g. "9600 7E1 RTS dtr"
-// (lower case: lowered). Exits with the command's status.
+// Runs a command while watching a serial device's line settings and modem lines
+// through a descriptor opened before the command starts: the kernel raises RTS and
+// DTR at every open, so a later open would hide what the command left lowered. Each
+// new state goes to stderr, e.g. "9600 7E1 RTS dtr" (lower case: lowered).
 #include <cstdio>
 #include <string>
 

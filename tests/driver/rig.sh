@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Boots a QEMU guest whose own kernel drives the serial ports (8250 UART on
-# /dev/ttyS1, FTDI adapter on /dev/ttyUSB0), serves them with the simulated
-# meter and runs one check of guest.sh there, on the host's own root.
+# Boots a QEMU guest whose own kernel drives the serial ports (8250 UART on /dev/ttyS1,
+# FTDI adapter on /dev/ttyUSB0), serves them with the simulated meter, runs one check of guest.sh.
 #   rig.sh CHECK BUILD_DIR      exit 0 passed, 77 cannot run here (says why)
 set -euo pipefail
 check=$1
@@ -73,13 +72,8 @@ trap 'exit 143' INT TERM HUP
 cp /bin/busybox "$work/initrd/bin/" && cp "$kernel"/lib/*.ko "$work/initrd/lib/"
 install -m 755 "$here/init.sh" "$work/initrd/init" && echo $modules > "$work/initrd/modules"
 (cd "$work/initrd" && find . | busybox cpio -o -H newc 2>/dev/null) > "$work/initrd.cpio"
-{
-    echo 'export PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/dev/shm TMPDIR=/dev/shm'
-    echo 'export XDG_RUNTIME_DIR=/dev/shm/run QT_QPA_PLATFORM=offscreen LANG=C.UTF-8'
-    printf 'export VARNEL_BUILD=%q ASAN_OPTIONS=%q LSAN_OPTIONS=%q UBSAN_OPTIONS=%q\n' \
-        "$build" "${ASAN_OPTIONS:-}" "${LSAN_OPTIONS:-}" "${UBSAN_OPTIONS:-}"
-    printf 'mkdir -m 700 /dev/shm/run && cd /tmp && exec /bin/bash %q %q\n' "$here/guest.sh" "$check"
-} > "$out/run.sh"
+printf 'export VARNEL_BUILD=%q ASAN_OPTIONS=%q LSAN_OPTIONS=%q UBSAN_OPTIONS=%q\ncd /tmp && exec /bin/bash %q %q\n' \
+    "$build" "${ASAN_OPTIONS:-}" "${LSAN_OPTIONS:-}" "${UBSAN_OPTIONS:-}" "$here/guest.sh" "$check" > "$out/run.sh"
 
 mkfifo "$run/qmp.in" "$run/qmp.out"
 timeout -k 5 "$limit" qemu-system-x86_64 -nodefaults -no-user-config -accel tcg -cpu max -m 512 -display none \
