@@ -1,39 +1,29 @@
-// Runs a command while watching a serial device's line settings and modem
-// lines through a descriptor opened before the command starts: the kernel
-// raises RTS and DTR at every open, so a later open would hide what the
-// command left lowered. Each new state goes to stderr, e.g. "9600 7E1 RTS dtr"
-// (lower case: lowered). Exits with the command's status.
+// Runs a command while watching a serial device's line settings and modem lines
+// through a descriptor opened before the command starts: the kernel raises RTS and
+// DTR at every open, so a later open would hide what the command left lowered. Each
+// new state goes to stderr, e.g. "9600 7E1 RTS dtr" (lower case: lowered).
 #include <cstdio>
 #include <string>
 
+#include <asm/termbits.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
 
 std::string State(int fd)
 {
-    termios t{};
+    termios2 t{}; // carries the speed in bauds, where termios has only codes
     int lines = 0;
-    if (tcgetattr(fd, &t) != 0 || ioctl(fd, TIOCMGET, &lines) != 0)
+    if (ioctl(fd, TCGETS2, &t) != 0 || ioctl(fd, TIOCMGET, &lines) != 0)
         return "unreadable";
-    static const struct { speed_t code; const char* text; } kSpeeds[] = {
-        {B300, "300"}, {B600, "600"}, {B1200, "1200"}, {B2400, "2400"}, {B4800, "4800"},
-        {B9600, "9600"}, {B19200, "19200"}, {B38400, "38400"}, {B57600, "57600"}, {B115200, "115200"}};
-    std::string state = "other";
-    for (const auto& s : kSpeeds)
-        if (cfgetospeed(&t) == s.code)
-            state = s.text;
-    const tcflag_t size = t.c_cflag & CSIZE;
-    state += ' ';
-    state += size == CS5 ? '5' : size == CS6 ? '6' : size == CS7 ? '7' : '8';
-    state += !(t.c_cflag & PARENB) ? 'N' : (t.c_cflag & PARODD) ? 'O' : 'E';
-    state += (t.c_cflag & CSTOPB) ? '2' : '1';
-    state += (lines & TIOCM_RTS) ? " RTS" : " rts";
-    state += (lines & TIOCM_DTR) ? " DTR" : " dtr";
+    const tcflag_t c = t.c_cflag;
+    char state[64];
+    std::snprintf(state, sizeof state, "%u %c%c%c %s %s", t.c_ospeed, "5678"[(c & CSIZE) / CS6],
+        !(c & PARENB) ? 'N' : (c & PARODD) ? 'O' : 'E', (c & CSTOPB) ? '2' : '1',
+        (lines & TIOCM_RTS) ? "RTS" : "rts", (lines & TIOCM_DTR) ? "DTR" : "dtr");
     return state;
 }
 

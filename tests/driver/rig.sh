@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Boots a small Linux guest under QEMU whose serial ports are driven by the
-# kernel's own drivers (8250 UART on /dev/ttyS1, FTDI adapter on /dev/ttyUSB0),
-# serves them with the simulated meter from here, runs one check of guest.sh
-# in the guest on the host's own root, and exits with its result.
+# Boots a QEMU guest whose own kernel drives the serial ports (8250 UART on /dev/ttyS1,
+# FTDI adapter on /dev/ttyUSB0), serves them with the simulated meter, runs one check of guest.sh.
 #   rig.sh CHECK BUILD_DIR      exit 0 passed, 77 cannot run here (says why)
 set -euo pipefail
 check=$1
@@ -10,20 +8,18 @@ build=$(cd "$2" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 limit=${VARNEL_DRIVER_LIMIT:-400} # seconds for the whole guest
 sim=$build/tools/meter-sim/varnel-meter-sim
-
 skip() { echo "SKIP: $*"; exit 77; }
 
 # QEMU's USB serial device has been seen to crash QEMU itself at an unplug now
 # and then: that says nothing of ours, so such a guest is booted once more.
 if [ -z "${VARNEL_RIG_TRY:-}" ]; then
-    rc=0
-    VARNEL_RIG_TRY=1 bash "$0" "$@" || rc=$?
-    if [ "$rc" = 75 ]; then
+    for try in 1 2; do
+        rc=0 # this try's status alone, never the one before's
+        VARNEL_RIG_TRY=$try bash "$0" "$@" || rc=$?
+        [ "$rc" = 75 ] || exit "$rc"
         echo "rig: QEMU crashed; booting the guest once more"
-        rc=0
-        VARNEL_RIG_TRY=2 bash "$0" "$@" || rc=$?
-    fi
-    exit "$rc"
+    done
+    exit 1
 fi
 [ "$(uname -sm)" = "Linux x86_64" ] || skip "the guest needs a Linux x86-64 host"
 command -v qemu-system-x86_64 >/dev/null || skip "no qemu-system-x86_64 (scripts/setup-deps installs it)"
@@ -39,17 +35,15 @@ kernel=$(
     pkg=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n1)
     if [ -n "$pkg" ] && [ ! -e "$cache/$pkg/vmlinuz" ]; then
         tmp=$(mktemp -d "$cache/fetch.XXXXXX")
-        if (cd "$tmp" && apt-get download -qq -o APT::Sandbox::User="$(id -un)" "$pkg" && dpkg-deb -x ./*.deb root) >&2; then
-            mkdir -p "$tmp/k/lib"
-            cp "$tmp"/root/boot/vmlinuz-* "$tmp/k/vmlinuz"
+        if (cd "$tmp" && apt-get download -qq -o APT::Sandbox::User="$(id -un)" "$pkg" && dpkg-deb -x ./*.deb root &&
+            mkdir -p k/lib && cp root/boot/vmlinuz-* k/vmlinuz) >&2; then
             for m in $modules; do
                 f=$(find "$tmp/root/lib/modules" -name "$m.ko*" | head -n1)
                 case $f in
-                *.ko) cp "$f" "$tmp/k/lib/$m.ko" ;;
-                *.xz) xz -dc "$f" > "$tmp/k/lib/$m.ko" ;;
-                *.zst) zstd -qdc "$f" > "$tmp/k/lib/$m.ko" ;;
+                *.zst) zstd -qdc "$f" ;;
+                ?*) xz -dcf "$f" ;; # .ko.xz, or a plain .ko passed through
                 *) echo "rig: $pkg has no module $m" >&2 ;;
-                esac
+                esac > "$tmp/k/lib/$m.ko"
             done
             rm -rf "$cache"/linux-image-* && mv "$tmp/k" "$cache/$pkg"
         fi
@@ -63,12 +57,12 @@ kernel=$(
 
 work=$build/tests/driver/$check
 out=$work/out
-rm -rf "$work" && mkdir -p "$out" "$work/initrd/"{bin,lib,proc,dev,host,out}
+rm -rf "$work" && mkdir -p "$out" "$work/initrd/"{bin,lib,proc,dev,host}
 # Sockets get a short path of their own: a build folder may be deeper than a socket name allows.
 run=$(mktemp -d /tmp/varnel-driver.XXXXXX)
 pids=()
 cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    kill "${pids[@]}" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$run"
 }
@@ -78,18 +72,9 @@ trap 'exit 143' INT TERM HUP
 cp /bin/busybox "$work/initrd/bin/" && cp "$kernel"/lib/*.ko "$work/initrd/lib/"
 install -m 755 "$here/init.sh" "$work/initrd/init" && echo $modules > "$work/initrd/modules"
 (cd "$work/initrd" && find . | busybox cpio -o -H newc 2>/dev/null) > "$work/initrd.cpio"
-printf 'out=%q\n' "$out" > "$out/job"
-{
-    echo 'export PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/dev/shm TMPDIR=/dev/shm'
-    echo 'export XDG_RUNTIME_DIR=/dev/shm/run QT_QPA_PLATFORM=offscreen LANG=C.UTF-8'
-    printf 'export VARNEL_BUILD=%q ASAN_OPTIONS=%q LSAN_OPTIONS=%q UBSAN_OPTIONS=%q\n' \
-        "$build" "${ASAN_OPTIONS:-}" "${LSAN_OPTIONS:-}" "${UBSAN_OPTIONS:-}"
-    printf 'mkdir -m 700 /dev/shm/run && cd %q && exec /bin/bash %q %q\n' "$out" "$here/guest.sh" "$check"
-} > "$out/run.sh"
+printf 'export VARNEL_BUILD=%q ASAN_OPTIONS=%q LSAN_OPTIONS=%q UBSAN_OPTIONS=%q\ncd /tmp && exec /bin/bash %q %q\n' \
+    "$build" "${ASAN_OPTIONS:-}" "${LSAN_OPTIONS:-}" "${UBSAN_OPTIONS:-}" "$here/guest.sh" "$check" > "$out/run.sh"
 
-usbdev=()
-[ "$check" = unplug ] && usbdev=(-device qemu-xhci,id=xhci -chardev "socket,id=usb1,path=$run/usb1,server=on,wait=off,telnet=on"
-    -device usb-serial,id=probe,chardev=usb1)
 mkfifo "$run/qmp.in" "$run/qmp.out"
 timeout -k 5 "$limit" qemu-system-x86_64 -nodefaults -no-user-config -accel tcg -cpu max -m 512 -display none \
     -no-reboot -kernel "$kernel/vmlinuz" -initrd "$work/initrd.cpio" -append "console=ttyS0 quiet panic=-1" \
@@ -97,13 +82,13 @@ timeout -k 5 "$limit" qemu-system-x86_64 -nodefaults -no-user-config -accel tcg 
     -chardev "socket,id=uart,path=$run/uart,server=on,wait=off,telnet=on" -serial chardev:uart \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
     -virtfs "local,path=$out,mount_tag=out,security_model=none" \
-    -chardev "pipe,id=qmp,path=$run/qmp" -mon chardev=qmp,mode=control "${usbdev[@]}" \
+    -chardev "pipe,id=qmp,path=$run/qmp" -mon chardev=qmp,mode=control -device qemu-xhci,id=xhci \
+    -chardev "socket,id=usb1,path=$run/usb1,server=on,wait=off,telnet=on" -device usb-serial,id=probe,chardev=usb1 \
     > "$work/qemu.log" 2>&1 &
 qemu=$!
-pids+=("$qemu")
 exec 7<>"$run/qmp.in"
 cat "$run/qmp.out" > "$work/qmp.log" &
-pids+=($!)
+pids+=("$qemu" $!)
 qmp() { printf '%s\n' "$1" >&7; }
 qmp '{"execute":"qmp_capabilities"}'
 
@@ -128,27 +113,25 @@ slow=(--identification '/VAR3\2VARNEL-SIM')
 # What the guest asks of the host: it writes a request file and waits until it is gone.
 n=1
 while kill -0 "$qemu" 2>/dev/null; do
-    if [ -e "$out/request" ]; then
-        case $(cat "$out/request") in
-        break) kill -USR1 "$uart" ;;
-        unplug)
-            qmp '{"execute":"device_del","arguments":{"id":"probe"}}'
-            for _ in $(seq 100); do grep -q DEVICE_DELETED "$work/qmp.log" && break; sleep 0.1; done
-            # The meter's line goes with the probe: nothing it sent since may wait in the socket.
-            kill "$usb" 2>/dev/null || true ;;
-        plug)
-            n=$((n + 1))
-            qmp "{\"execute\":\"chardev-add\",\"arguments\":{\"id\":\"usb$n\",\"backend\":{\"type\":\"socket\",\"data\":{\"addr\":{\"type\":\"unix\",\"data\":{\"path\":\"$run/usb$n\"}},\"server\":true,\"wait\":false,\"telnet\":true}}}}"
-            meter "usb$n" "$run/usb$n" "${slow[@]}" && usb=$last
-            qmp "{\"execute\":\"device_add\",\"arguments\":{\"driver\":\"usb-serial\",\"id\":\"probe\",\"chardev\":\"usb$n\",\"bus\":\"xhci.0\"}}" ;;
-        *) echo "rig: unknown request $(cat "$out/request")" >&2 ;;
-        esac
-        rm -f "$out/request"
-    fi
     sleep 0.1
+    [ -e "$out/request" ] || continue
+    case $(cat "$out/request") in
+    break) kill -USR1 "$uart" ;;
+    unplug)
+        qmp '{"execute":"device_del","arguments":{"id":"probe"}}'
+        for _ in $(seq 100); do grep -q DEVICE_DELETED "$work/qmp.log" && break; sleep 0.1; done
+        # The meter's line goes with the probe: nothing it sent since may wait in the socket.
+        kill "$usb" 2>/dev/null || true ;;
+    plug)
+        n=$((n + 1))
+        qmp "{\"execute\":\"chardev-add\",\"arguments\":{\"id\":\"usb$n\",\"backend\":{\"type\":\"socket\",\"data\":{\"addr\":{\"type\":\"unix\",\"data\":{\"path\":\"$run/usb$n\"}},\"server\":true,\"wait\":false,\"telnet\":true}}}}"
+        meter "usb$n" "$run/usb$n" "${slow[@]}" && usb=$last
+        qmp "{\"execute\":\"device_add\",\"arguments\":{\"driver\":\"usb-serial\",\"id\":\"probe\",\"chardev\":\"usb$n\",\"bus\":\"xhci.0\"}}" ;;
+    *) echo "rig: unknown request $(cat "$out/request")" >&2 ;;
+    esac
+    rm -f "$out/request"
 done
-qemu_rc=0
-wait "$qemu" || qemu_rc=$?
+wait "$qemu" && qemu_rc=0 || qemu_rc=$?
 [ "$qemu_rc" = 0 ] || echo "rig: QEMU ended with status $qemu_rc (124: over $limit s)"
 
 cat "$out/guest.log" 2>/dev/null || true
