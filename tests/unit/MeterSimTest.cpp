@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
+#include <numeric>
 #include <random>
 #include <sstream>
 
@@ -237,9 +239,8 @@ TEST(MeterSimRobustness, RandomBytesFromTheReaderNeverWedgeTheMeter)
     Line line(Config({Fault::Break, Fault::Unsolicited}));
     const std::string pieces[] = {kRequest, kAck9600, "\x01" "B0\x03q", "/?", "\x06", "\r\n"};
     for (int round = 0; round < 3000; ++round) {
-        std::string noise;
-        for (int i = static_cast<int>(random() % 8); i > 0; --i)
-            noise += static_cast<char>(random() % 256);
+        std::string noise(random() % 8, '\0');
+        std::generate(noise.begin(), noise.end(), [&] { return static_cast<char>(random()); });
         line.Send(noise + pieces[random() % 6]);
         line.baud = (random() % 2) ? 300 : 9600;
         line.Run(std::chrono::milliseconds(random() % 2500));
@@ -257,81 +258,58 @@ TEST(MeterSimReport, JsonEscapesControlBytes)
     report.identification = "/VAR5\\2\"X\"";
     report.anomalies = {"a\x01"};
     const std::string json = report.ToJson();
-    EXPECT_NE(json.find(R"("request":"/?!\u000D\u000A")"), std::string::npos) << json;
-    EXPECT_NE(json.find(R"("identification":"/VAR5\\2\"X\"")"), std::string::npos);
-    EXPECT_NE(json.find(R"("anomalies":["a\u0001"])"), std::string::npos);
+    for (const char* part : {R"("request":"/?!\u000D\u000A")", R"("identification":"/VAR5\\2\"X\"")", R"("anomalies":["a\u0001"])"})
+        EXPECT_NE(json.find(part), std::string::npos) << json;
 }
 
 TEST(MeterSimDataFile, RawCaptureSplitsAtItsIdentificationTextLinesKeepTheirEndMark)
 {
     test::TempDir dir;
+    MeterConfig config;
+    std::string error;
     const auto load = [&](const std::string& name, const std::string& bytes, bool keepIdentification = false) {
         std::ofstream(dir.File(name), std::ios::binary) << bytes;
-        MeterConfig config;
-        std::string error;
+        config = MeterConfig{};
         EXPECT_TRUE(LoadDataFile(dir.File(name), config, keepIdentification, error)) << error;
         return config;
     };
-    const MeterConfig echo = load("echo.BIN", "\x7F/?!\r\n/ABC4XY\r\n\x06" "040\r\n\x02" "1(2)\r\n!\r\n\x03q");
-    EXPECT_EQ(echo.preamble, "\x7F/?!\r\n");
-    EXPECT_EQ(echo.identification + echo.identificationEnd, "/ABC4XY\r\n");
-    EXPECT_EQ(echo.raw.value_or(""), "\x06" "040\r\n\x02" "1(2)\r\n!\r\n\x03q");
-    const MeterConfig noId = load("noid.bin", "\x02" "0.0(/x)\r\n!\r\n\x03q");
-    EXPECT_EQ(noId.identification, MeterConfig{}.identification);
-    EXPECT_EQ(noId.raw.value_or(""), "\x02" "0.0(/x)\r\n!\r\n\x03q");
+    load("echo.BIN", "\x7F/?!\r\n/ABC4XY\r\n\x06" "040\r\n\x02" "1(2)\r\n!\r\n\x03q");
+    EXPECT_EQ(config.preamble + "|" + config.identification + "|" + config.identificationEnd, "\x7F/?!\r\n|/ABC4XY|\r\n");
+    EXPECT_EQ(config.raw.value_or(""), "\x06" "040\r\n\x02" "1(2)\r\n!\r\n\x03q");
+    load("noid.bin", "\x02" "0.0(/x)\r\n!\r\n\x03q");
+    EXPECT_EQ(config.identification, MeterConfig{}.identification);
+    EXPECT_EQ(config.raw.value_or(""), "\x02" "0.0(/x)\r\n!\r\n\x03q");
 
     Line line(load("lines.txt", "/XYZ5M\r\n1.8.0(1*kWh)\n96.7.5(0969)!\r\n\n", true));
     line.Read();
-    EXPECT_EQ(line.text.substr(0, kIdentLine.size()), kIdentLine);
-    const std::string block = BlockOf(line.text);
-    EXPECT_EQ(block.substr(0, block.size() - 1), "\x02" "1.8.0(1*kWh)\r\n96.7.5(0969)!\r\n\x03");
+    EXPECT_EQ(line.text.substr(0, line.text.size() - 1), kIdentLine + "\x02" "1.8.0(1*kWh)\r\n96.7.5(0969)!\r\n\x03");
 
-    MeterConfig config;
-    std::string error;
     EXPECT_FALSE(LoadDataFile(dir.File("does-not-exist.txt"), config, false, error));
     EXPECT_NE(error.find("does-not-exist.txt"), std::string::npos);
     EXPECT_FALSE(LoadDataFile(dir.Path().string(), config, false, error));
 }
 
-TEST(TelnetEncode, DoublesIacAndNothingElse)
+TEST(Telnet, DecodingKeepsTheDataWhereverTheReadsSplitItAndEncodingDoublesIacOnly)
 {
     EXPECT_EQ(TelnetEncode("\x7F\0\xFF/\xFF\xFF\xF3"s), "\x7F\0\xFF\xFF/\xFF\xFF\xFF\xFF\xF3"s);
-}
-
-std::string AllBytes()
-{
-    std::string all;
-    for (int b = 0; b < 256; ++b)
-        all += static_cast<char>(b);
-    return all;
-}
-
-struct DecodeCase {
-    const char* name;
-    std::string received, data;
-};
-
-class TelnetDecode : public testing::TestWithParam<DecodeCase> {};
-
-TEST_P(TelnetDecode, KeepsTheDataWhereverTheReadsSplitIt)
-{
-    const DecodeCase& c = GetParam();
-    for (std::size_t split = 0; split <= c.received.size(); ++split) {
-        TelnetDecoder decoder;
-        std::string data;
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.received.data());
-        decoder.Decode(bytes, split, data);
-        decoder.Decode(bytes + split, c.received.size() - split, data);
-        EXPECT_EQ(data, c.data) << "split at " << split;
+    std::string all(256, '\0');
+    std::iota(all.begin(), all.end(), '\0');
+    const std::pair<std::string, std::string> table[] = { // received, data
+        {TelnetEncode(all), all},
+        {"\xFF\xFB\x01\xFF\xFB\x03\xFF\xFB\x00\xFF\xFD\x00" "/?!"s, "/?!"}, // negotiation on connect
+        {"a\xFF\xF3" "b\xFF\xF1" "c", "abc"},                               // two-byte commands
+        {"a\xFF\xFA\x18\x01\xFF\xFF\x02\xFF\xF0" "b", "ab"}};               // a subnegotiation
+    for (const auto& [received, data] : table) {
+        for (std::size_t split = 0; split <= received.size(); ++split) {
+            TelnetDecoder decoder;
+            std::string out;
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(received.data());
+            decoder.Decode(bytes, split, out);
+            decoder.Decode(bytes + split, received.size() - split, out);
+            EXPECT_EQ(out, data) << testing::PrintToString(received) << " split at " << split;
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, TelnetDecode, testing::Values(
-    DecodeCase{"EveryByteEncodedComesBack", TelnetEncode(AllBytes()), AllBytes()},
-    DecodeCase{"NegotiationOnConnect", "\xFF\xFB\x01\xFF\xFB\x03\xFF\xFB\x00\xFF\xFD\x00" "/?!"s, "/?!"},
-    DecodeCase{"TwoByteCommandsDropped", "a\xFF\xF3" "b\xFF\xF1" "c", "abc"},
-    DecodeCase{"SubnegotiationDropped", "a\xFF\xFA\x18\x01\xFF\xFF\x02\xFF\xF0" "b", "ab"}),
-    [](const testing::TestParamInfo<DecodeCase>& info) { return info.param.name; });
 
 } // namespace
 } // namespace varnel::sim
