@@ -11,7 +11,6 @@
 #include "serial/QtSerialPortBackend.h"
 #include "widgets/CLinkLabel.h"
 
-#include <QComboBox>
 #include <QLabel>
 #include <QtTest>
 
@@ -46,29 +45,20 @@ void ReadoutDlgMeterTest::readPressedReadsTheMeterIntoListLabelsAndLog()
     dlg.LinkLabel()->SetDesktop({});
     dlg.show();
 
-    auto label = [&](int id) { return dlg.findChild<QLabel*>(QStringLiteral("ctl%1").arg(id))->text(); };
     dlg.OnRead();
     QTRY_COMPARE_WITH_TIMEOUT(dlg.Core().engine.State(), READ_IDLE, 30000);
     QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
     QCOMPARE(dlg.Core().engine.LastEnd(), ReadoutEnd::BlockCheck);
 
-    const QStringList expected{"/XYZ4\\2E-Meter 7", " -- STX -- ", "0.0.0(87654321)", "1.8.0(000042.1*kWh)",
-                               "1.8.0*01(000040.0*kWh)", "32.7(231*V)", "", "!", " -- ETX -- ", " -- BCC -- "};
-    ResultRowModel* rows = dlg.Rows();
-    QStringList data;
-    for (int r = 0; r < rows->RowsAdded(); ++r)
-        data << rows->Text(r, 0);
-    QCOMPARE(data, expected);
-    QCOMPARE(rows->Text(3, 1), QStringLiteral("1.8.0"));
-    QCOMPARE(rows->Text(3, 2), QStringLiteral("000042.1"));
-    QCOMPARE(rows->Text(5, 1), QStringLiteral("32.7"));
-    QCOMPARE(rows->Text(5, 2), QStringLiteral("231"));
-
-    QCOMPARE(label(IDC_BAUD_LABEL), QStringLiteral("4800"));
-    QCOMPARE(label(IDC_PROTOCOL_LABEL), QStringLiteral("E"));
-    QCOMPARE(label(IDC_FLAG_LABEL), QStringLiteral("XYZ"));
-    QCOMPARE(label(IDC_DESCRIPTION_LABEL), QStringLiteral("E-Meter 7"));
-
+    QStringList rows, labels;
+    for (int r = 0; r < dlg.Rows()->RowsAdded(); ++r)
+        rows << QStringList{dlg.Rows()->Text(r, 0), dlg.Rows()->Text(r, 1), dlg.Rows()->Text(r, 2)}.join('|');
+    QCOMPARE(rows, (QStringList{"/XYZ4\\2E-Meter 7||", " -- STX -- ||", "0.0.0(87654321)|0.0.0|87654321",
+                                "1.8.0(000042.1*kWh)|1.8.0|000042.1", "1.8.0*01(000040.0*kWh)|1.8.0*01|000040.0",
+                                "32.7(231*V)|32.7|231", "||", "!||", " -- ETX -- ||", " -- BCC -- ||"}));
+    for (const int id : {IDC_BAUD_LABEL, IDC_PROTOCOL_LABEL, IDC_FLAG_LABEL, IDC_DESCRIPTION_LABEL})
+        labels << dlg.findChild<QLabel*>(QStringLiteral("ctl%1").arg(id))->text();
+    QCOMPARE(labels, (QStringList{"4800", "E", "XYZ", "E-Meter 7"}));
     QCOMPARE(QByteArray::fromStdString(test::ReadFileBytes(dir.File("Log1107.txt"))),
              QByteArray("==> /?!<0D><0A>\r\n<== /XYZ4\\2E-Meter 7\r\n==> <06>040<0D><0A>\r\n<==  -- STX -- \r\n"
                         "<== 0.0.0(87654321)\r\n<== 1.8.0(000042.1*kWh)\r\n<== 1.8.0*01(000040.0*kWh)\r\n"
