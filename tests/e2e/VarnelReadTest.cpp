@@ -2,14 +2,22 @@
 #include "TempDir.h"
 
 #include "MeterData.h"
+#include "ReadoutDlg.h"
+#include "ResultList.h"
+#include "core/Clock.h"
+#include "core/ControlIds.h"
+#include "serial/QtSerialPortBackend.h"
+#include "widgets/CLinkLabel.h"
 #include "PtyMeter.h"
 #include "PushMeter.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
 
 #include <algorithm>
@@ -46,13 +54,17 @@ std::unique_ptr<sim::MeterSide> Meter(sim::MeterConfig config)
 
 class VarnelRead : public testing::Test {
 protected:
-    // Serves `side` on a fresh pseudo-terminal, behind a link, and reads it as `args` ask.
-    Readout Read(std::unique_ptr<sim::MeterSide> side, QStringList args = {"--format", "json"})
+    // Serves `side` on a fresh pseudo-terminal behind a link.
+    void Serve(std::unique_ptr<sim::MeterSide> side)
     {
         meter = std::make_unique<sim::PtyMeter>(std::move(side), link);
         std::string error;
         EXPECT_EQ(meter->Start(error), sim::PtyMeter::StartResult::Ok) << error;
         device = meter->DevicePath();
+    }
+    Readout Read(std::unique_ptr<sim::MeterSide> side, QStringList args = {"--format", "json"})
+    {
+        Serve(std::move(side));
         return Exec(QStringList{"--port", QString::fromStdString(device)} + args);
     }
     Readout Exec(const QStringList& args)
@@ -126,6 +138,51 @@ TEST_F(VarnelRead, ModeCReadoutRowsLogAndMeterReportAgree)
     EXPECT_EQ(json.out.rfind("{\"baudRate\": \"19200\", \"protocol\": \"E\", \"flag\": \"VAR\", "
                              "\"description\": \"VARNEL-SIM\", \"rows\": [\n  {\"data\": \"/VAR5\\\\2VARNEL-SIM\"}", 0), 0u)
         << json.out;
+}
+
+// The window on the real serial backend: what a user sees after pressing Read.
+TEST_F(VarnelRead, WindowReadsTheMeterIntoListLabelsAndLog)
+{
+    sim::MeterConfig config;
+    config.identification = "/XYZ4\\2E-Meter 7";
+    config.lines = {"0.0.0(87654321)", "1.8.0(000042.1*kWh)", "1.8.0*01(000040.0*kWh)", "32.7(231*V)", ""};
+    Serve(Meter(config));
+    int argc = 1;
+    char name[] = "VarnelReadTest", *argv[] = {name};
+    QApplication app(argc, argv);
+    PortNames names;
+    names.SetMapping(5, device);
+    QtSerialPortBackend port;
+    SystemClock clock;
+    WindowSettings settings;
+    settings.portIndex = 4; // COM5, mapped to the meter
+    CReadoutDlg dlg(port, clock, names, settings, dir.File("Log1107.txt"));
+    std::string messages;
+    dlg.SetMessageHandler([&](const std::string& text, MessageIcon) { messages += text + '\n'; });
+    dlg.LinkLabel()->SetDesktop({});
+    dlg.show();
+    dlg.OnRead();
+    for (const auto end = std::chrono::steady_clock::now() + 60s; dlg.Core().engine.State() != READ_IDLE && std::chrono::steady_clock::now() < end;)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    EXPECT_EQ(messages, "");
+    EXPECT_EQ(dlg.Core().engine.LastEnd(), ReadoutEnd::BlockCheck);
+
+    QStringList rows, labels;
+    for (int r = 0; r < dlg.Rows()->RowsAdded(); ++r)
+        rows << QStringList{dlg.Rows()->Text(r, 0), dlg.Rows()->Text(r, 1), dlg.Rows()->Text(r, 2)}.join('|');
+    EXPECT_EQ(rows, (QStringList{"/XYZ4\\2E-Meter 7||", " -- STX -- ||", "0.0.0(87654321)|0.0.0|87654321",
+                                 "1.8.0(000042.1*kWh)|1.8.0|000042.1", "1.8.0*01(000040.0*kWh)|1.8.0*01|000040.0",
+                                 "32.7(231*V)|32.7|231", "||", "!||", " -- ETX -- ||", " -- BCC -- ||"})) << rows.join('\n').toStdString();
+    for (const int id : {IDC_BAUD_LABEL, IDC_PROTOCOL_LABEL, IDC_FLAG_LABEL, IDC_DESCRIPTION_LABEL})
+        labels << dlg.findChild<QLabel*>(QStringLiteral("ctl%1").arg(id))->text();
+    EXPECT_EQ(labels.join('|'), "4800|E|XYZ|E-Meter 7");
+    EXPECT_EQ(ReadFileBytes(dir.File("Log1107.txt")),
+              "==> /?!<0D><0A>\r\n<== /XYZ4\\2E-Meter 7\r\n==> <06>040<0D><0A>\r\n<==  -- STX -- \r\n"
+              "<== 0.0.0(87654321)\r\n<== 1.8.0(000042.1*kWh)\r\n<== 1.8.0*01(000040.0*kWh)\r\n"
+              "<== 32.7(231*V)\r\n<== \r\n<== !\r\n<==  -- ETX -- \r\n<==  -- BCC -- \r\n");
+    EXPECT_EQ(Report().acknowledgement, "\x06" "040\r\n");
+    EXPECT_EQ(Report().readerBaudAtData, 4800);
+    dlg.done(QDialog::Rejected);
 }
 
 TEST_F(VarnelRead, FastLineIsDrainedWithoutLosingALineAndItsCaptureReplaysToTheSameRowsAndLog)
