@@ -28,16 +28,12 @@
 #include <sstream>
 #include <tuple>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace varnel::test {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
-
 using Row = std::tuple<std::string, std::string, std::string>; // data, code, value
 
 struct Readout {
@@ -47,10 +43,7 @@ struct Readout {
     std::vector<Row> rows;  // of --format json
 };
 
-std::unique_ptr<sim::MeterSide> Meter(sim::MeterConfig config)
-{
-    return std::make_unique<sim::MeterProtocol>(std::move(config));
-}
+std::unique_ptr<sim::MeterSide> Meter(sim::MeterConfig config) { return std::make_unique<sim::MeterProtocol>(config); }
 
 class VarnelRead : public testing::Test {
 protected:
@@ -77,11 +70,9 @@ protected:
         p.setWorkingDirectory(home);
         p.start(VARNEL_BINARY_DIR "/src/cli/varnel-read", args);
         Readout r;
-        if (!p.waitForStarted(30000) || !p.waitForFinished(180000)) {
-            p.kill();
-            p.waitForFinished();
+        if (!p.waitForFinished(180000)) {
             ADD_FAILURE() << "varnel-read did not finish: " << p.errorString().toStdString();
-            return r;
+            return r; // QProcess kills it
         }
         r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         r.out = p.readAllStandardOutput().toStdString();
@@ -128,15 +119,12 @@ TEST_F(VarnelRead, ModeCReadoutRowsLogAndMeterReportAgree)
     EXPECT_EQ(report.readerBaudAtData, 9600) << "the reader switched before the block";
     EXPECT_TRUE(report.anomalies.empty()) << report.ToJson();
 
-    // The meter serves one readout after another: the same one as text and as JSON.
+    // The meter serves one readout after another: the same as text and as JSON.
     const Readout text = Exec({"--port", QString::fromStdString(device)});
-    ASSERT_EQ(text.exitCode, 0) << text.err;
-    ASSERT_GE(text.lines.size(), 5u);
+    ASSERT_GE(text.lines.size(), 5u) << text.err;
     EXPECT_EQ(Lines(text.lines.end() - 5, text.lines.end()), (Lines{" -- BCC -- ", "Baud rate : 9600", "Protocol : E", "FLAG : VAR", "Description : VARNEL-SIM"}));
     const Readout json = Exec({"--port", QString::fromStdString(device), "--format", "json", "--transmit-baud", "19200"});
-    ASSERT_EQ(json.exitCode, 0) << json.err;
-    EXPECT_EQ(json.out.rfind("{\"baudRate\": \"19200\", \"protocol\": \"E\", \"flag\": \"VAR\", "
-                             "\"description\": \"VARNEL-SIM\", \"rows\": [\n  {\"data\": \"/VAR5\\\\2VARNEL-SIM\"}", 0), 0u)
+    EXPECT_EQ(json.out.rfind(R"({"baudRate": "19200", "protocol": "E", "flag": "VAR", "description": "VARNEL-SIM", "rows": [)", 0), 0u)
         << json.out;
 }
 
@@ -211,8 +199,7 @@ struct LineCase {
     int exitCode;
     Lines rows;           // the data of rows in a row
     enum { Within, Last, Whole } where;
-    std::string outcome;  // of the meter's readout; empty: it saw none
-    std::string breakReply;
+    std::string report;  // the meter's outcome/break reply; empty: it saw no readout
 };
 
 void PrintTo(const LineCase& c, std::ostream* out) { *out << c.name; }
@@ -228,55 +215,45 @@ TEST_P(VarnelReadLine, EndsAsTheLineDoes)
     const auto at = std::search(data.begin(), data.end(), c.rows.begin(), c.rows.end());
     EXPECT_TRUE(at != data.end() && (c.where == c.Within || at + c.rows.size() == data.end())
                 && (c.where != c.Whole || at == data.begin())) << r.out;
-    if (c.outcome.empty()) {
+    if (c.report.empty())
         EXPECT_TRUE(meter->Reports().empty());
-    } else {
-        const sim::ReadoutReport report = Report();
-        EXPECT_EQ(report.outcome, c.outcome);
-        EXPECT_EQ(report.breakReply, c.breakReply);
-    }
+    else
+        EXPECT_EQ(Report().outcome + "/" + Report().breakReply, c.report);
     // A hang-up leaves a fresh device behind the link, which the link follows.
-    EXPECT_EQ(meter->DevicePath() != device, c.outcome == "hangup");
+    EXPECT_EQ(meter->DevicePath() != device, c.report == "hangup/");
     EXPECT_EQ(fs::read_symlink(link).string(), meter->DevicePath());
-    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    EXPECT_GE(fd, 0) << "the link leads nowhere";
-    if (fd >= 0)
-        ::close(fd);
+    EXPECT_TRUE(fs::exists(link)) << "the link leads nowhere";
     meter->Stop();
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 
 std::function<std::unique_ptr<sim::MeterSide>()> MeterWith(std::function<void(sim::MeterConfig&)> change)
 {
-    return [change] {
-        sim::MeterConfig config;
-        change(config);
-        return Meter(config);
-    };
+    return [change] { sim::MeterConfig config; change(config); return Meter(config); };
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, VarnelReadLine, testing::Values(
     LineCase{"Silent", MeterWith([](auto& c) { c.faults = {sim::Fault::Silent}; }), {}, 2, {" -- Tout -- "},
-             LineCase::Whole, "silent", ""},
+             LineCase::Whole, "silent/"},
     LineCase{"HangupMidBlock", MeterWith([](auto& c) { c.faults = {sim::Fault::Hangup}; }), {}, 2, {" -- Tout -- "},
-             LineCase::Last, "hangup", ""},
+             LineCase::Last, "hangup/"},
     LineCase{"BreakAfterBlockIsAnswered", MeterWith([](auto& c) { c.faults = {sim::Fault::Break}; }), {}, 0,
              {" -- SOH -- ", " -- Break message is received  -- ", " -- BCC -- ", " -- Send break message -- "},
-             LineCase::Last, "complete", "received"},
+             LineCase::Last, "complete/received"},
     LineCase{"OverAtTheBlockCheckWhateverFollows", MeterWith([](auto& c) {
                  const std::string block = "\x02" "1.8.0(1*kWh)\r\n!\r\n\x03";
                  c.raw = block + std::accumulate(block.begin() + 1, block.end(), '\0', std::bit_xor<char>()) + "\x02" "0.0(1)\r\n";
-             }), {}, 0, {" -- STX -- ", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- "}, LineCase::Within, "complete", ""},
+             }), {}, 0, {" -- STX -- ", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- "}, LineCase::Within, "complete/"},
     LineCase{"AddressedMeter", MeterWith([](auto& c) { c.address = "4711 A"; }), {"--address", "4711 A"}, 0,
-             {"!", " -- ETX -- ", " -- BCC -- "}, LineCase::Last, "complete", ""},
+             {"!", " -- ETX -- ", " -- BCC -- "}, LineCase::Last, "complete/"},
     LineCase{"OtherMetersAddress", MeterWith([](auto& c) { c.address = "4711 A"; }), {"--address", "4712"}, 2,
-             {" -- Tout -- "}, LineCase::Whole, "", ""},
+             {" -- Tout -- "}, LineCase::Whole, ""},
     LineCase{"PushMeterTwoTelegrams", [] {
                  sim::MeterConfig c;
                  c.lines = {"1.8.0(1*kWh)"};
                  return std::make_unique<sim::PushMeter>(c, 300ms, true);
              }, {"--listen", "--count", "2"}, 0, {"/VAR5\\2VARNEL-SIM", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- ",
-             " -- STX -- ", "/VAR5\\2VARNEL-SIM", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- "}, LineCase::Last, "complete", ""}),
+             " -- STX -- ", "/VAR5\\2VARNEL-SIM", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- "}, LineCase::Last, "complete/"}),
     [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
 
 TEST_F(VarnelRead, BadPortBadArgumentsALinkOverAFileAndADamagedCaptureSayWhy)
@@ -288,7 +265,8 @@ TEST_F(VarnelRead, BadPortBadArgumentsALinkOverAFileAndADamagedCaptureSayWhy)
 
     const Readout bad = Exec({"--initial-baud", "115200"});
     EXPECT_EQ(bad.exitCode, 64);
-    EXPECT_NE(bad.err.find("auto 300 600 1200 2400 4800 9600 19200 38400 57600"), std::string::npos);
+    EXPECT_EQ(bad.err.rfind("varnel-read: --initial-baud takes auto 300 600 1200 2400 4800 9600 19200 38400 57600, not '115200'\n", 0), 0u)
+        << bad.err;
 
     std::ofstream(link) << "keep";
     sim::PtyMeter refused(sim::MeterConfig{}, link);
