@@ -38,8 +38,8 @@ using Row = std::tuple<std::string, std::string, std::string>; // data, code, va
 struct Readout {
     int exitCode = -1;
     std::string out, err, log;
-    Lines data;             // the data column of --format json
-    std::vector<Row> rows;  // of --format json
+    std::vector<Row> rows;  // of --format json, and their data column:
+    Lines data;
 };
 
 std::unique_ptr<sim::MeterSide> Meter(sim::MeterConfig config) { return std::make_unique<sim::MeterProtocol>(config); }
@@ -69,10 +69,7 @@ protected:
         p.setWorkingDirectory(home);
         p.start(VARNEL_BINARY_DIR "/src/cli/varnel-read", args);
         Readout r;
-        if (!p.waitForFinished(180000)) {
-            ADD_FAILURE() << "varnel-read did not finish: " << p.errorString().toStdString();
-            return r; // QProcess kills it
-        }
+        EXPECT_TRUE(p.waitForFinished(180000)) << "varnel-read did not finish: " << p.errorString().toStdString();
         r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         r.out = p.readAllStandardOutput().toStdString();
         r.err = p.readAllStandardError().toStdString();
