@@ -7,7 +7,6 @@
 #include "core/Clock.h"
 #include "core/ControlIds.h"
 #include "serial/QtSerialPortBackend.h"
-#include "widgets/CLinkLabel.h"
 #include "PtyMeter.h"
 #include "PushMeter.h"
 
@@ -68,12 +67,9 @@ protected:
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(home);
         p.start(VARNEL_BINARY_DIR "/src/cli/varnel-read", args);
-        Readout r;
         EXPECT_TRUE(p.waitForFinished(180000)) << "varnel-read did not finish: " << p.errorString().toStdString();
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = p.readAllStandardOutput().toStdString();
-        r.err = p.readAllStandardError().toStdString();
-        r.log = ReadFileBytes(dir.File("Log1107.txt"));
+        Readout r{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
+                  p.readAllStandardError().toStdString(), ReadFileBytes(dir.File("Log1107.txt")), {}, {}};
         for (const auto& v : QJsonDocument::fromJson(QByteArray::fromStdString(r.out))["rows"].toArray()) {
             const auto field = [&](const char* key) { return v.toObject()[key].toString().toStdString(); };
             r.rows.push_back({field("data"), field("code"), field("value")});
@@ -137,7 +133,6 @@ TEST_F(VarnelRead, WindowReadsTheMeterIntoListLabelsAndLog)
     CReadoutDlg dlg(port, clock, names, settings, dir.File("Log1107.txt"));
     std::string messages;
     dlg.SetMessageHandler([&](const std::string& text, MessageIcon) { messages += text + '\n'; });
-    dlg.LinkLabel()->SetDesktop({});
     dlg.show();
     dlg.OnRead();
     for (const auto end = std::chrono::steady_clock::now() + 60s; dlg.Core().engine.State() != READ_IDLE && std::chrono::steady_clock::now() < end;)

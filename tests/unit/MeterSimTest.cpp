@@ -83,11 +83,7 @@ std::string BlockOf(const std::string& text, std::size_t from = 0)
 // XOR of the bytes after the first up to the last but one: a block's check byte.
 char XorAfterStx(const std::string& b) { return std::accumulate(b.begin() + 1, b.end() - 1, '\0', std::bit_xor<char>()); }
 
-bool GoodBlock(const Line& l)
-{
-    const std::string block = BlockOf(l.text);
-    return block.size() > 2 && block.back() == XorAfterStx(block) && (block.back() & 0x80) == 0;
-}
+bool GoodBlock(const Line& l) { const auto b = BlockOf(l.text); return b.size() > 2 && b.back() == XorAfterStx(b) && (b.back() & 0x80) == 0; }
 
 struct Exchange {
     const char* name;
@@ -98,8 +94,6 @@ struct Exchange {
     std::string report;  // mode, offered, data and reader's rate at the block, anomalies, outcome, break reply
     std::function<bool(const Line&)> line = GoodBlock;
 };
-
-void PrintTo(const Exchange& e, std::ostream* out) { *out << e.name; }
 
 class MeterSimExchange : public testing::TestWithParam<Exchange> {};
 
@@ -182,8 +176,7 @@ TEST(MeterSimRequest, OnlyAWellFormedRequestIsAnsweredAndANewOneStartsOver)
     line.request = "/?" + std::string(33, '1') + "!\r\n" + "/?!\n/!\r\nxx\x15/?/?12345678!\r\n"; // too long, no CR, no '?'
     line.Read(kAck9600, 9600, 2s); // into the stall
     line.text.clear();
-    line.request = kRequest;
-    line.baud = 300;
+    line.request = kRequest; // at the data rate: the meter takes it all the same
     line.Read("", 300, 0s);
     const ReadoutReport report = line.OnlyReport();
     EXPECT_EQ(report.request, "/?12345678!\r\n");
@@ -200,8 +193,7 @@ TEST(MeterSimDataFile, RawCaptureSplitsAtItsIdentificationTextLinesKeepTheirEndM
     std::string error;
     const auto load = [&](const std::string& name, const std::string& bytes, bool keepIdentification = false) {
         std::ofstream(dir.File(name), std::ios::binary) << bytes;
-        config = MeterConfig{};
-        EXPECT_TRUE(LoadDataFile(dir.File(name), config, keepIdentification, error)) << error;
+        EXPECT_TRUE(LoadDataFile(dir.File(name), config = MeterConfig{}, keepIdentification, error)) << error;
         return config;
     };
     load("echo.BIN", "\x7F/?!\r\n/ABC4XY\r\n\x06" "040\r\n\x02" "1(2)\r\n!\r\n\x03q");
