@@ -184,7 +184,7 @@ struct LineCase {
     int exitCode;
     Lines rows;           // the data of rows in a row
     enum { Within, Last, Whole } where;
-    std::string report;  // the meter's outcome/break reply; empty: it saw no readout
+    std::string report;  // the meter's outcome/break reply/reader's rate at the block; empty: it saw no readout
 };
 
 void PrintTo(const LineCase& c, std::ostream* out) { *out << c.name; }
@@ -203,9 +203,9 @@ TEST_P(VarnelReadLine, EndsAsTheLineDoes)
     if (c.report.empty())
         EXPECT_TRUE(meter->Reports().empty());
     else
-        EXPECT_EQ(Report().outcome + "/" + Report().breakReply, c.report);
+        EXPECT_EQ(Report().outcome + "/" + Report().breakReply + "/" + std::to_string(Report().readerBaudAtData), c.report);
     // A hang-up leaves a fresh device behind the link, which the link follows.
-    EXPECT_EQ(meter->DevicePath() != device, c.report == "hangup/");
+    EXPECT_EQ(meter->DevicePath() != device, c.report.rfind("hangup", 0) == 0);
     EXPECT_EQ(fs::read_symlink(link).string(), meter->DevicePath());
     EXPECT_TRUE(fs::exists(link)) << "the link leads nowhere";
     meter->Stop();
@@ -219,18 +219,18 @@ std::function<std::unique_ptr<sim::MeterSide>()> MeterWith(std::function<void(si
 
 INSTANTIATE_TEST_SUITE_P(Table, VarnelReadLine, testing::Values(
     LineCase{"Silent", MeterWith([](auto& c) { c.faults = {sim::Fault::Silent}; }), {}, 2, {" -- Tout -- "},
-             LineCase::Whole, "silent/"},
+             LineCase::Whole, "silent//0"},
     LineCase{"HangupMidBlock", MeterWith([](auto& c) { c.faults = {sim::Fault::Hangup}; }), {}, 2, {" -- Tout -- "},
-             LineCase::Last, "hangup/"},
+             LineCase::Last, "hangup//9600"},
     LineCase{"BreakAfterBlockIsAnswered", MeterWith([](auto& c) { c.faults = {sim::Fault::Break}; }), {}, 0,
              {" -- SOH -- ", " -- Break message is received  -- ", " -- BCC -- ", " -- Send break message -- "},
-             LineCase::Last, "complete/received"},
+             LineCase::Last, "complete/received/9600"},
     LineCase{"OverAtTheBlockCheckWhateverFollows", MeterWith([](auto& c) {
                  const std::string block = "\x02" "1.8.0(1*kWh)\r\n!\r\n\x03";
                  c.raw = block + std::accumulate(block.begin() + 1, block.end(), '\0', std::bit_xor<char>()) + "\x02" "0.0(1)\r\n";
-             }), {}, 0, {" -- STX -- ", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- "}, LineCase::Within, "complete/"},
+             }), {}, 0, {" -- STX -- ", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- "}, LineCase::Within, "complete//9600"},
     LineCase{"AddressedMeter", MeterWith([](auto& c) { c.address = "4711 A"; }), {"--address", "4711 A"}, 0,
-             {"!", " -- ETX -- ", " -- BCC -- "}, LineCase::Last, "complete/"},
+             {"!", " -- ETX -- ", " -- BCC -- "}, LineCase::Last, "complete//9600"},
     LineCase{"OtherMetersAddress", MeterWith([](auto& c) { c.address = "4711 A"; }), {"--address", "4712"}, 2,
              {" -- Tout -- "}, LineCase::Whole, ""},
     LineCase{"PushMeterTwoTelegrams", [] {
@@ -238,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(Table, VarnelReadLine, testing::Values(
                  c.lines = {"1.8.0(1*kWh)"};
                  return std::make_unique<sim::PushMeter>(c, 300ms, true);
              }, {"--listen", "--count", "2"}, 0, {"/VAR5\\2VARNEL-SIM", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- ",
-             " -- STX -- ", "/VAR5\\2VARNEL-SIM", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- "}, LineCase::Last, "complete/"}),
+             " -- STX -- ", "/VAR5\\2VARNEL-SIM", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- "}, LineCase::Last, "complete//0"}),
     [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
 
 TEST_F(VarnelRead, BadPortBadArgumentsALinkOverAFileAndADamagedCaptureSayWhy)
