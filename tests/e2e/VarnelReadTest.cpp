@@ -1,221 +1,264 @@
 // varnel-read as a user runs it, against the simulated meter on a pseudo-terminal.
-
 #include "TempDir.h"
 
 #include "MeterData.h"
+#include "ReadoutDlg.h"
+#include "ResultList.h"
+#include "core/Clock.h"
+#include "core/ControlIds.h"
+#include "serial/QtSerialPortBackend.h"
 #include "PtyMeter.h"
 #include "PushMeter.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
-#include <QStringList>
 
 #include <algorithm>
-#include <fstream>
+#include <cctype>
+#include <cstdio>
 #include <functional>
-#include <sstream>
+#include <numeric>
+#include <tuple>
 
 namespace varnel::test {
 namespace {
 
-struct ReadRun {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+using Row = std::tuple<std::string, std::string, std::string>; // data, code, value
+
+struct Readout {
     int exitCode = -1;
-    std::string out, err;
-    std::vector<std::string> lines;
+    std::string out, err, log;
+    std::vector<Row> rows;  // of --format json, and their data column:
+    Lines data;
 };
 
-class VarnelReadTest : public ::testing::Test {
+std::unique_ptr<sim::MeterSide> Meter(sim::MeterConfig config) { return std::make_unique<sim::MeterProtocol>(config); }
+
+class VarnelRead : public testing::Test {
 protected:
-    // Starts the meter and runs one readout with `args` from a fresh folder.
-    ReadRun Read(sim::MeterConfig config, QStringList args)
+    // Serves `side` on a fresh pseudo-terminal behind a link.
+    void Serve(std::unique_ptr<sim::MeterSide> side)
     {
-        return Read(std::make_unique<sim::MeterProtocol>(std::move(config)), std::move(args));
-    }
-    ReadRun Read(std::unique_ptr<sim::MeterSide> side, QStringList args)
-    {
-        meter = std::make_unique<sim::PtyMeter>(std::move(side), "");
+        meter = std::make_unique<sim::PtyMeter>(std::move(side), link);
         std::string error;
         EXPECT_EQ(meter->Start(error), sim::PtyMeter::StartResult::Ok) << error;
-        args.prepend(QString::fromStdString(meter->DevicePath()));
-        args.prepend("--port");
-        return Exec(args);
+        device = meter->DevicePath();
     }
-    ReadRun Exec(const QStringList& args)
+    Readout Read(std::unique_ptr<sim::MeterSide> side, QStringList args = {"--format", "json"})
+    {
+        Serve(std::move(side));
+        return Exec(QStringList{"--port", QString::fromStdString(device)} + args);
+    }
+    Readout Exec(const QStringList& args)
     {
         QProcess p;
-        p.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
+        const QString home = QString::fromStdString(dir.Path().string());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", home); // no settings of the user's
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(home);
         p.start(VARNEL_BINARY_DIR "/src/cli/varnel-read", args);
-        ReadRun r;
-        if (!p.waitForStarted(30000) || !p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-            ADD_FAILURE() << "varnel-read did not finish";
-            return r;
+        EXPECT_TRUE(p.waitForFinished(180000)) << "varnel-read did not finish: " << p.errorString().toStdString();
+        Readout r{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
+                  p.readAllStandardError().toStdString(), ReadFileBytes(dir.File("Log1107.txt")), {}, {}};
+        for (const auto& v : QJsonDocument::fromJson(QByteArray::fromStdString(r.out))["rows"].toArray()) {
+            const auto field = [&](const char* key) { return v.toObject()[key].toString().toStdString(); };
+            r.rows.push_back({field("data"), field("code"), field("value")});
+            r.data.push_back(field("data"));
         }
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = p.readAllStandardOutput().toStdString();
-        r.err = p.readAllStandardError().toStdString();
-        std::istringstream in(r.out);
-        for (std::string line; std::getline(in, line);)
-            r.lines.push_back(line.size() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line);
         return r;
     }
-    std::string Log() const { return ReadFileBytes(dir.File("Log1107.txt")); }
+    sim::ReadoutReport Report()
+    {
+        EXPECT_TRUE(meter->WaitForReports(1, 20s)) << "the meter saw no readout end";
+        return meter->Reports().empty() ? sim::ReadoutReport{} : meter->Reports().front();
+    }
 
     TempDir dir;
+    const std::string link = dir.File("meter");
     std::unique_ptr<sim::PtyMeter> meter;
+    std::string device;  // the first one the meter made
 };
 
-TEST_F(VarnelReadTest, ModeCReadoutRowsLogAndMeterReportAgree)
+TEST_F(VarnelRead, ModeCReadoutRowsLogAndMeterReportAgree)
 {
     sim::MeterConfig config;
     config.lines = {"0.0.0(12345678)", "1.8.0(001234.5*kWh)", "1.8.0*01(001200.0*kWh)", "0.9.1(12:00:00)"};
-    const ReadRun r = Read(config, {"--format", "csv"});
+    const Readout r = Read(Meter(config), {"--format", "csv"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.lines, (std::vector<std::string>{"Data,Code (OBIS),Value", "/VAR5\\2VARNEL-SIM,,",
-                                                 " -- STX -- ,,", "0.0.0(12345678),0.0.0,12345678",
-                                                 "1.8.0(001234.5*kWh),1.8.0,001234.5",
-                                                 "1.8.0*01(001200.0*kWh),1.8.0*01,001200.0",
-                                                 "0.9.1(12:00:00),0.9.1,12:00:00", "!,,", " -- ETX -- ,,",
-                                                 " -- BCC -- ,,"}));
-    EXPECT_EQ(Log(), "==> /?!<0D><0A>\r\n<== /VAR5\\2VARNEL-SIM\r\n==> <06>050<0D><0A>\r\n<==  -- STX -- \r\n"
+    EXPECT_EQ(r.out, "Data,Code (OBIS),Value\r\n/VAR5\\2VARNEL-SIM,,\r\n -- STX -- ,,\r\n0.0.0(12345678),0.0.0,12345678\r\n"
+                     "1.8.0(001234.5*kWh),1.8.0,001234.5\r\n1.8.0*01(001200.0*kWh),1.8.0*01,001200.0\r\n"
+                     "0.9.1(12:00:00),0.9.1,12:00:00\r\n!,,\r\n -- ETX -- ,,\r\n -- BCC -- ,,\r\n");
+    EXPECT_EQ(r.log, "==> /?!<0D><0A>\r\n<== /VAR5\\2VARNEL-SIM\r\n==> <06>050<0D><0A>\r\n<==  -- STX -- \r\n"
                      "<== 0.0.0(12345678)\r\n<== 1.8.0(001234.5*kWh)\r\n<== 1.8.0*01(001200.0*kWh)\r\n"
                      "<== 0.9.1(12:00:00)\r\n<== !\r\n<==  -- ETX -- \r\n<==  -- BCC -- \r\n");
-    ASSERT_TRUE(meter->WaitForReports(1, std::chrono::seconds(10)));
-    const auto report = meter->Reports().at(0);
-    EXPECT_EQ(report.signOnBaud, 300);
+    const sim::ReadoutReport report = Report(); // no anomaly: the reader signed on at 300 and switched before the block
     EXPECT_EQ(report.acknowledgement, "\x06" "050\r\n");
-    EXPECT_EQ(report.readerBaudAtData, 9600) << "the reader switched before the block";
     EXPECT_TRUE(report.anomalies.empty()) << report.ToJson();
+
+    // The meter serves one readout after another: the same as text and as JSON.
+    const std::string text = Exec({"--port", QString::fromStdString(device)}).out;
+    EXPECT_EQ(text.substr(text.rfind("\n -- ETX")), "\n -- ETX -- \n -- BCC -- \nBaud rate : 9600\nProtocol : E\nFLAG : VAR\nDescription : VARNEL-SIM\n");
+    const Readout json = Exec({"--port", QString::fromStdString(device), "--format", "json", "--transmit-baud", "19200"});
+    EXPECT_EQ(json.out.substr(0, 92), R"({"baudRate": "19200", "protocol": "E", "flag": "VAR", "description": "VARNEL-SIM", "rows": [)");
 }
 
-TEST_F(VarnelReadTest, TextAndJsonShowTheLabels)
-{
-    const ReadRun text = Read(sim::MeterConfig{}, {});
-    ASSERT_EQ(text.exitCode, 0) << text.err;
-    ASSERT_GE(text.lines.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(text.lines.end() - 4, text.lines.end()),
-              (std::vector<std::string>{"Baud rate : 9600", "Protocol : E", "FLAG : VAR",
-                                        "Description : VARNEL-SIM"}));
-    const ReadRun json = Exec({"--port", QString::fromStdString(meter->DevicePath()), "--format", "json",
-                           "--transmit-baud", "19200"});
-    ASSERT_EQ(json.exitCode, 0) << json.err;
-    EXPECT_EQ(json.out.rfind("{\"baudRate\": \"19200\", \"protocol\": \"E\", \"flag\": \"VAR\", "
-                             "\"description\": \"VARNEL-SIM\", \"rows\": [",
-                             0),
-              0u)
-        << json.out;
-}
-
-TEST_F(VarnelReadTest, SilentMeterEndsWithTheTimeOut)
+// The window on the real serial backend: what a user sees after pressing Read.
+TEST_F(VarnelRead, WindowReadsTheMeterIntoListLabelsAndLog)
 {
     sim::MeterConfig config;
-    config.faults = {sim::Fault::Silent};
-    const ReadRun r = Read(config, {"--format", "csv"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.lines, (std::vector<std::string>{"Data,Code (OBIS),Value", " -- Tout -- ,,"}));
+    config.identification = "/XYZ4\\2E-Meter 7";
+    config.lines = {"0.0.0(87654321)", "1.8.0(000042.1*kWh)", "1.8.0*01(000040.0*kWh)", "32.7(231*V)", ""};
+    Serve(Meter(config));
+    int argc = 1;
+    char name[] = "VarnelReadTest", *argv[] = {name};
+    QApplication app(argc, argv);
+    PortNames names;
+    names.SetMapping(5, device);
+    QtSerialPortBackend port;
+    SystemClock clock;
+    WindowSettings settings;
+    settings.portIndex = 4; // COM5, mapped to the meter
+    CReadoutDlg dlg(port, clock, names, settings, dir.File("Log1107.txt"));
+    std::string messages;
+    dlg.SetMessageHandler([&](const std::string& text, MessageIcon) { messages += text + '\n'; });
+    dlg.show();
+    dlg.OnRead();
+    for (const auto end = std::chrono::steady_clock::now() + 60s; dlg.Core().engine.State() != READ_IDLE && std::chrono::steady_clock::now() < end;)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    EXPECT_EQ(messages, "");
+    EXPECT_EQ(dlg.Core().engine.LastEnd(), ReadoutEnd::BlockCheck);
+
+    QStringList rows, labels;
+    for (int r = 0; r < dlg.Rows()->RowsAdded(); ++r)
+        rows << QStringList{dlg.Rows()->Text(r, 0), dlg.Rows()->Text(r, 1), dlg.Rows()->Text(r, 2)}.join('|');
+    EXPECT_EQ(rows, (QStringList{"/XYZ4\\2E-Meter 7||", " -- STX -- ||", "0.0.0(87654321)|0.0.0|87654321",
+                                 "1.8.0(000042.1*kWh)|1.8.0|000042.1", "1.8.0*01(000040.0*kWh)|1.8.0*01|000040.0",
+                                 "32.7(231*V)|32.7|231", "||", "!||", " -- ETX -- ||", " -- BCC -- ||"})) << rows.join('\n').toStdString();
+    for (const int id : {IDC_BAUD_LABEL, IDC_PROTOCOL_LABEL, IDC_FLAG_LABEL, IDC_DESCRIPTION_LABEL})
+        labels << dlg.findChild<QLabel*>(QStringLiteral("ctl%1").arg(id))->text();
+    EXPECT_EQ(labels.join('|'), "4800|E|XYZ|E-Meter 7");
+    EXPECT_EQ(ReadFileBytes(dir.File("Log1107.txt")),
+              "==> /?!<0D><0A>\r\n<== /XYZ4\\2E-Meter 7\r\n==> <06>040<0D><0A>\r\n<==  -- STX -- \r\n"
+              "<== 0.0.0(87654321)\r\n<== 1.8.0(000042.1*kWh)\r\n<== 1.8.0*01(000040.0*kWh)\r\n"
+              "<== 32.7(231*V)\r\n<== \r\n<== !\r\n<==  -- ETX -- \r\n<==  -- BCC -- \r\n");
+    EXPECT_EQ(Report().acknowledgement, "\x06" "040\r\n");
+    EXPECT_EQ(Report().readerBaudAtData, 4800);
+    dlg.done(QDialog::Rejected);
 }
 
-TEST_F(VarnelReadTest, MeterVanishingMidBlockEndsWithTheTimeOut)
-{
-    sim::MeterConfig config;
-    config.faults = {sim::Fault::Hangup};
-    const ReadRun r = Read(config, {"--format", "csv"});
-    EXPECT_EQ(r.exitCode, 2) << r.err;
-    ASSERT_FALSE(r.lines.empty());
-    EXPECT_EQ(r.lines.back(), " -- Tout -- ,,");
-}
-
-TEST_F(VarnelReadTest, BreakAfterTheBlockIsAnswered)
-{
-    sim::MeterConfig config;
-    config.faults = {sim::Fault::Break};
-    const ReadRun r = Read(config, {"--format", "csv"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    ASSERT_GE(r.lines.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(r.lines.end() - 4, r.lines.end()),
-              (std::vector<std::string>{" -- SOH -- ,,", " -- Break message is received  -- ,,", " -- BCC -- ,,",
-                                        " -- Send break message -- ,,"}));
-    ASSERT_TRUE(meter->WaitForReports(1, std::chrono::seconds(10)));
-    EXPECT_EQ(meter->Reports().at(0).breakReply, "received");
-}
-
-TEST_F(VarnelReadTest, EndsWithTheTickOfTheBlockCheckEvenWhenMoreFollows)
-{
-    // A second block straight after the first one's check byte: the readout is
-    // over, whatever the line does next.
-    sim::MeterConfig config;
-    std::string block = "\x02" "1.8.0(1*kWh)\r\n!\r\n\x03";
-    std::uint8_t bcc = 0;
-    for (std::size_t i = 1; i < block.size(); ++i)
-        bcc ^= static_cast<std::uint8_t>(block[i]);
-    config.raw = block + static_cast<char>(bcc) + "\x02" "0.0.0(more)\r\n";
-    const ReadRun r = Read(config, {"--format", "csv"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    ASSERT_FALSE(r.lines.empty());
-    EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), " -- BCC -- ,,"), r.lines.end());
-}
-
-TEST_F(VarnelReadTest, FastLineIsDrainedWithoutLosingALine)
+TEST_F(VarnelRead, FastLineIsDrainedWithoutLosingALineAndItsCaptureReplaysToTheSameRowsAndLog)
 {
     sim::MeterConfig config;
     for (int i = 0; i < 400; ++i)
         config.lines.push_back("1.8." + std::to_string(i) + "*" + std::to_string(i % 15) + "(000123.456*kWh)");
-    const ReadRun r = Read(config, {"--format", "csv", "--transmit-baud", "57600"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    ASSERT_EQ(r.lines.size(), 1u + 2 + 400 + 1 + 2);
-    EXPECT_EQ(r.lines[3], "1.8.0*0(000123.456*kWh),1.8.0*0,000123.456");
-    EXPECT_EQ(r.lines[402], "1.8.399*9(000123.456*kWh),1.8.399*9,000123.456");
-}
-
-struct FieldCase {
-    std::function<std::unique_ptr<sim::MeterSide>()> meter;
-    QStringList args;
-    int exitCode;
-    std::string row;  // a csv line expected `times` times
-    long times;
-};
-
-class FieldOptionsTest : public VarnelReadTest, public ::testing::WithParamInterface<FieldCase> {};
-
-TEST_P(FieldOptionsTest, AddressedAndPushMeters)
-{
-    const ReadRun r = Read(GetParam().meter(), GetParam().args + QStringList{"--format", "csv"});
-    EXPECT_EQ(r.exitCode, GetParam().exitCode) << r.err;
-    EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), GetParam().row), GetParam().times) << r.out;
-}
-
-std::unique_ptr<sim::MeterSide> MeterAt(const char* address)
-{
-    sim::MeterConfig config;
-    config.address = address;
-    return std::make_unique<sim::MeterProtocol>(config);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Field, FieldOptionsTest,
-    ::testing::Values(FieldCase{[] { return MeterAt("4711 A"); }, {"--address", "4711 A"}, 0, " -- BCC -- ,,", 1},
-                      FieldCase{[] { return MeterAt("4711 A"); }, {"--address", "4712"}, 2, " -- Tout -- ,,", 1},
-                      FieldCase{[] {
-                                    sim::MeterConfig c;
-                                    c.lines = {"1.8.0(1*kWh)"};
-                                    return std::make_unique<sim::PushMeter>(c, std::chrono::milliseconds(300), true);
-                                },
-                                {"--listen", "--count", "2"}, 0, "1.8.0(1*kWh),1.8.0,1", 2}));
-
-TEST_F(VarnelReadTest, CaptureReplaysToTheSameRowsAndLogAndADamagedOneNamesItsLine)
-{
-    const ReadRun first = Read(sim::MeterConfig{}, {"--format", "csv", "--capture", "cap.txt"});
+    const Readout first = Read(Meter(config), {"--format", "json", "--transmit-baud", "57600", "--capture", "cap.txt"});
     ASSERT_EQ(first.exitCode, 0) << first.err;
-    const std::string log = Log();
+    ASSERT_EQ(first.rows.size(), 2 + 400 + 3u);
+    for (int i = 0; i < 400; ++i)
+        EXPECT_EQ(first.rows[2 + i], Row(config.lines[i], config.lines[i].substr(0, config.lines[i].find('(')), "000123.456"));
     std::vector<sim::CaptureRecord> records;
     std::string error;
     ASSERT_EQ(sim::LoadCapture(dir.File("cap.txt"), records, error), sim::CaptureLoad::Ok) << error;
-    const ReadRun again = Read(std::make_unique<sim::ReplayMeter>(records), {"--format", "csv"});
+    const Readout again = Read(std::make_unique<sim::ReplayMeter>(records), {"--format", "json", "--transmit-baud", "57600"});
     EXPECT_EQ(again.exitCode, 0) << again.err;
-    EXPECT_EQ(again.lines, first.lines);
-    EXPECT_EQ(Log(), log);
+    EXPECT_EQ(again.rows, first.rows);
+    EXPECT_EQ(again.log, first.log);
+}
+
+struct LineCase {
+    const char* name;
+    std::function<std::unique_ptr<sim::MeterSide>()> meter;
+    QStringList args;
+    int exitCode;
+    Lines rows;           // the data of rows in a row
+    enum { Within, Last, Whole } where;
+    std::string report;  // the meter's outcome/break reply/reader's rate at the block; empty: it saw no readout
+};
+
+void PrintTo(const LineCase& c, std::ostream* out) { *out << c.name; }
+
+class VarnelReadLine : public VarnelRead, public testing::WithParamInterface<LineCase> {};
+
+TEST_P(VarnelReadLine, EndsAsTheLineDoes)
+{
+    const LineCase& c = GetParam();
+    const Readout r = Read(c.meter(), QStringList{"--format", "json"} + c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    const Lines& data = r.data;
+    const auto at = std::search(data.begin(), data.end(), c.rows.begin(), c.rows.end());
+    EXPECT_TRUE(at != data.end() && (c.where == c.Within || at + c.rows.size() == data.end())
+                && (c.where != c.Whole || at == data.begin())) << r.out;
+    EXPECT_TRUE(!c.args.contains("--listen") // a push meter's labels come from its telegram
+                || r.out.rfind(R"({"baudRate": "9600", "protocol": "D", "flag": "VAR", "description": "VARNEL-SIM", "rows": [)", 0) == 0);
+    if (c.report.empty())
+        EXPECT_TRUE(meter->Reports().empty());
+    else
+        EXPECT_EQ(Report().outcome + "/" + Report().breakReply + "/" + std::to_string(Report().readerBaudAtData), c.report);
+    // A hang-up leaves a fresh device behind the link, which the link follows.
+    EXPECT_EQ(meter->DevicePath() != device, c.report.rfind("hangup", 0) == 0);
+    EXPECT_EQ(fs::read_symlink(link).string(), meter->DevicePath());
+    EXPECT_TRUE(fs::exists(link)) << "the link leads nowhere";
+    meter->Stop();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+std::function<std::unique_ptr<sim::MeterSide>()> MeterWith(std::function<void(sim::MeterConfig&)> change)
+{
+    return [change] { sim::MeterConfig config; change(config); return Meter(config); };
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, VarnelReadLine, testing::Values(
+    LineCase{"Silent", MeterWith([](auto& c) { c.faults = {sim::Fault::Silent}; }), {}, 2, {" -- Tout -- "},
+             LineCase::Whole, "silent//0"},
+    LineCase{"HangupMidBlock", MeterWith([](auto& c) { c.faults = {sim::Fault::Hangup}; }), {}, 2, {" -- Tout -- "},
+             LineCase::Last, "hangup//9600"},
+    LineCase{"BreakAfterBlockIsAnswered", MeterWith([](auto& c) { c.faults = {sim::Fault::Break}; }), {}, 0,
+             {" -- SOH -- ", " -- Break message is received  -- ", " -- BCC -- ", " -- Send break message -- "},
+             LineCase::Last, "complete/received/9600"},
+    LineCase{"OverAtTheBlockCheckWhateverFollows", MeterWith([](auto& c) {
+                 const std::string block = "\x02" "1.8.0(1*kWh)\r\n!\r\n\x03";
+                 c.raw = block + std::accumulate(block.begin() + 1, block.end(), '\0', std::bit_xor<char>()) + "\x02" "0.0(1)\r\n";
+             }), {}, 0, {" -- STX -- ", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- "}, LineCase::Within, "complete//9600"},
+    LineCase{"AddressedMeter", MeterWith([](auto& c) { c.address = "4711 A"; }), {"--address", "4711 A"}, 0,
+             {"!", " -- ETX -- ", " -- BCC -- "}, LineCase::Last, "complete//9600"},
+    LineCase{"OtherMetersAddress", MeterWith([](auto& c) { c.address = "4711 A"; }), {"--address", "4712"}, 2,
+             {" -- Tout -- "}, LineCase::Whole, ""},
+    LineCase{"PushMeterTwoTelegrams", [] {
+                 sim::MeterConfig c;
+                 c.lines = {"1.8.0(1*kWh)", ""}; // a blank line but the one after the identification is a row
+                 return std::make_unique<sim::PushMeter>(c, 300ms, true);
+             }, {"--listen", "--count", "2"}, 0, {"/VAR5\\2VARNEL-SIM", "1.8.0(1*kWh)", "", "!", " -- ETX -- ", " -- BCC -- ",
+             " -- STX -- ", "/VAR5\\2VARNEL-SIM", "1.8.0(1*kWh)", "", "!", " -- ETX -- ", " -- BCC -- "}, LineCase::Last, "complete//0"}),
+    [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
+
+TEST_F(VarnelRead, BadPortBadArgumentsALinkOverAFileAndADamagedCaptureSayWhy)
+{
+    const Readout missing = Exec({"--port", "/dev/varnel-no-such-device"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err.rfind("Open port COM error: /dev/varnel-no-such-device", 0), 0u) << missing.err;
+    EXPECT_NE(missing.err.find("No such file"), std::string::npos) << missing.err;
+
+    const Readout bad = Exec({"--initial-baud", "115200"});
+    EXPECT_EQ(bad.exitCode, 64);
+    EXPECT_EQ(bad.err.rfind("varnel-read: --initial-baud takes auto 300 600 1200 2400 4800 9600 19200 38400 57600, not '115200'\n", 0), 0u)
+        << bad.err;
+
+    std::ofstream(link) << "keep";
+    sim::PtyMeter refused(sim::MeterConfig{}, link);
+    std::string error;
+    EXPECT_EQ(refused.Start(error), sim::PtyMeter::StartResult::LinkFailed);
+    EXPECT_NE(error.find("not a symbolic link"), std::string::npos) << error;
+    EXPECT_EQ(ReadFileBytes(link), "keep");
 
     std::ofstream(dir.File("bad.txt")) << "# capture\n0 > 2F\n40 < 2F 3G\n";
     QProcess sim;
@@ -225,17 +268,97 @@ TEST_F(VarnelReadTest, CaptureReplaysToTheSameRowsAndLogAndADamagedOneNamesItsLi
     EXPECT_NE(sim.readAllStandardError().toStdString().find("bad.txt:3: '3G' is not a byte"), std::string::npos);
 }
 
-TEST_F(VarnelReadTest, BadPortAndBadArgumentsSayWhy)
+// The reader's row rules, written out independently as an oracle, for a readout
+// from the sign-on to the block check or the time-out: bytes count with 7 bits;
+// a line's text ends at the CR of CR LF, a lone LF or a NUL; a value at '*' or ')'.
+// A push meter's telegram ends at its "!" line.
+std::vector<Row> ReferenceRows(const std::string& received, bool push)
 {
-    const ReadRun missing = Exec({"--port", "/dev/varnel-no-such-device"});
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err.rfind("Open port COM error: /dev/varnel-no-such-device", 0), 0u) << missing.err;
-    EXPECT_NE(missing.err.find("No such file"), std::string::npos) << missing.err;
-
-    const ReadRun bad = Exec({"--initial-baud", "115200"});
-    EXPECT_EQ(bad.exitCode, 64);
-    EXPECT_NE(bad.err.find("auto 300 600 1200 2400 4800 9600 19200 38400 57600"), std::string::npos);
+    enum { Ident, AwaitStx, Data, AwaitBcc } state = Ident;
+    std::vector<Row> rows;
+    std::string line;
+    const auto plain = [&](const std::string& t) { rows.emplace_back(t, "", ""); };
+    for (const char raw : received) {
+        const char c = static_cast<char>(raw & 0x7F);
+        line += c;
+        if (line.size() > 999)
+            return ADD_FAILURE() << "a line of 1000 bytes or more: rows depend on read boundaries", rows;
+        const std::string text = line.substr(0, std::min(line.find('\0'), line.size() - (line.size() >= 2 && line[line.size() - 2] == '\r' ? 2 : 1)));
+        if (state == AwaitStx) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "--- 0x%02X ---", static_cast<unsigned>(c));
+            plain(c == '\x02' ? " -- STX -- " : hex);
+            if (c == '\x02') {
+                state = Data;
+                line.clear();
+            }
+        } else if (state == Ident && c == '\n') {
+            plain(line[0] == '/' ? text : " -- Identification error -- ");
+            if (line != "/?!\r\n") // a probe's echo of the request
+                state = push ? Data : AwaitStx;
+            line.clear();
+        } else if (state == Data && c == '\n') {
+            Row row{text, "", ""};
+            if (const auto open = text.find('('); open != std::string::npos && open > 0) {
+                std::get<1>(row) = text.substr(0, open);
+                if (const auto close = text.find_first_of("*)", open); close != std::string::npos)
+                    std::get<2>(row) = text.substr(open + 1, close - open - 1);
+            }
+            rows.push_back(row);
+            line.clear();
+            if (push && text[0] == '!')
+                return rows;
+        } else if (state == Data && (c == '\x03' || c == '\x04')) {
+            plain(c == '\x03' ? " -- ETX -- " : " -- EOT -- ");
+            state = AwaitBcc;
+        } else if (state == AwaitBcc) {
+            plain(" -- BCC -- ");
+            return rows;
+        }
+    }
+    plain(" -- Tout -- ");
+    return rows;
 }
+
+Lines Captures()
+{
+    Lines names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(VARNEL_CORPUS_DIR, ec))
+        if (const auto ext = entry.path().extension(); entry.is_regular_file() && (ext == ".bin" || ext == ".txt"))
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names.empty() ? Lines{"none"} : names; // "none" says why it skips
+}
+
+class Corpus : public VarnelRead, public testing::WithParamInterface<std::string> {};
+
+TEST_P(Corpus, ReaderRowsMatchTheBytesSent)
+{
+    if (GetParam() == "none")
+        GTEST_SKIP() << "no captures: the corpus folder " << VARNEL_CORPUS_DIR << " is absent or empty";
+    sim::MeterConfig config;
+    std::string error;
+    ASSERT_TRUE(sim::LoadDataFile(VARNEL_CORPUS_DIR "/" + GetParam(), config, false, error)) << error;
+    // Push meters (mode D, P1) are served as such and read with --listen.
+    const bool push = GetParam().find("modeD") != std::string::npos || GetParam().find("_p1") != std::string::npos;
+    const Readout run = push ? Read(std::make_unique<sim::PushMeter>(config, 500ms, false), {"--format", "json", "--listen"})
+                             : Read(Meter(config));
+    sim::ReadoutReport report = Report();
+    EXPECT_EQ(report.outcome, "complete");
+    EXPECT_EQ(report.signOnBaud, push ? 0 : 300);
+    // A telegram's blank line after the identification shows as no row.
+    const auto expected = ReferenceRows(push ? report.sent.erase(report.sent.find("\r\n\r\n"), 2) : report.sent, push);
+    EXPECT_EQ(run.exitCode, expected.back() == Row(" -- Tout -- ", "", "") ? 2 : 0) << run.err;
+    EXPECT_EQ(run.rows, expected);
+    EXPECT_FALSE(run.log.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Captures, Corpus, testing::ValuesIn(Captures()), [](const auto& info) {
+    std::string name = info.param;
+    std::replace_if(name.begin(), name.end(), [](unsigned char c) { return !std::isalnum(c); }, '_');
+    return name;
+});
 
 } // namespace
 } // namespace varnel::test
