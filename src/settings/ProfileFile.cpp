@@ -275,7 +275,12 @@ ProfileFile::ProfileFile(std::filesystem::path path) : m_path(std::move(path))
         return;
     }
     std::ifstream in(m_path, std::ios::binary);
-    m_text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // A read error (a failing disk) is thrown by the stream buffer, not flagged on the stream.
+    try {
+        m_text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure&) {
+        in.setstate(std::ios::badbit);
+    }
     if (!in.is_open() || in.bad()) {
         m_text.clear();
         m_readable = false;

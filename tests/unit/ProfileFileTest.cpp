@@ -71,7 +71,9 @@ TEST_F(ProfileFileTest, ObstaclesFailQuietlyAndKeepWhatIsThere)
     fs::create_directories(dir / "folder.ini" / "inside");
     ASSERT_EQ(mkfifo((dir / "pipe.ini").c_str(), 0600), 0);
     std::ofstream(dir / "large.ini") << "[Varnel]\n" << std::string(2 << 20, ';') << "\n"; // too large to be ours
-    for (const auto& path : {dir / "plain" / "Varnel.ini", dir / "folder.ini", dir / "pipe.ini", dir / "large.ini"}) {
+    // /proc/self/mem: a regular file whose every read fails, as on a failing disk.
+    for (const auto& path : {dir / "plain" / "Varnel.ini", dir / "folder.ini", dir / "pipe.ini", dir / "large.ini",
+                             fs::path("/proc/self/mem")}) {
         const auto write = [&] { ProfileFile p(path); return p.WriteString("Varnel", "PortCOM", "2") && p.Flush(); };
         EXPECT_FALSE(write()) << path; // and the destructor's second attempt stays quiet
         EXPECT_EQ(ProfileFile(path).GetInt("Varnel", "PortCOM", 4), 4) << path;
