@@ -119,7 +119,8 @@ private slots:
                                      "RxD:"}));
     }
 
-    // Test brings the row into view for good; Break and Read work through it.
+    // Test brings the row into view for good; Break and Read work through it. The read's log is offered to the
+    // desktop first; the window's own viewer shows it where the desktop declines.
     void lineTestRow()
     {
         Window w;
@@ -132,6 +133,11 @@ private slots:
         }
         QCOMPARE(w.port.CallsStartingWith("open ").back(), "open /dev/ttyS0 300 7E1 rts=1 dtr=1 flow=0000000");
         QCOMPARE(std::string(w.port.written.begin(), w.port.written.end()), std::string("/?!\r\n"));
+        w.Click(IDC_SHOW_LOG);
+        QVERIFY(!w.dlg.Core().rows.IsLogOpen() && w.dlg.Viewer()->isVisible());
+        QCOMPARE(w.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(w.dir.File("Log1107.txt")))});
+        QCOMPARE(w.dlg.Viewer()->windowTitle() + '|' + w.dlg.Viewer()->toPlainText(), "Log1107.txt|==> /?!<0D><0A>\n");
+        QCOMPARE(test::ReadFileBytes(w.dir.File("Log1107.txt")), std::string("==> /?!<0D><0A>\r\n"));
         w.Click(IDC_TEST);
         w.port.breakSeen = BreakSeen::Unsupported;
         w.dlg.OnTimer(TIMER_LINE_STATUS);
@@ -140,11 +146,14 @@ private slots:
         QCOMPARE(w.Get<QLabel>(IDC_TXD_GREEN)->pixmap().toImage().pixelColor(8, 8), QColor(Qt::green));
     }
 
-    // The user picks a rate and a port, moves the window and ends; the next run starts from there.
+    // The window starts where the file says, if partly off screen, at its own size; the user picks a rate and a
+    // port, moves the window and ends; the next run starts from there.
     void choicesComeBackNextRun()
     {
         const std::string ports = "[Ports]\ncom3=/dev/serial/by-id/usb-Varnel_Probe-if00\n";
-        Window first(Ini(ports));
+        Window first(Ini(ports + "[Varnel]\nPosX=-12\nPosY=30\nPosDX=1000\nPosDY=50\n"));
+        QCOMPARE(first.dlg.frameGeometry().topLeft(), QPoint(-12, 30));
+        QCOMPARE(first.dlg.size(), Window().dlg.size());
         for (int id : {IDC_INITIAL_BAUD, IDC_PORT, IDC_PORT})
             QTest::keyClick(first.Get(id), Qt::Key_Down);
         QCOMPARE(first.Get<QLabel>(IDC_BAUD_LABEL)->text() + ' ' + first.Get(IDC_PORT)->toolTip(),
@@ -153,24 +162,12 @@ private slots:
         first.dlg.move(250, 40);
         const QSize size = first.dlg.frameGeometry().size();
         first.dlg.done(QDialog::Rejected);
-        QCOMPARE(Saved(), QString::fromStdString(ports + "[Varnel]\nPortCOM=2\nPosX=250\nPosY=40\nPosDX=%1\nPosDY=%2\n")
+        QCOMPARE(Saved(), QString::fromStdString(ports + "[Varnel]\nPosX=250\nPosY=40\nPosDX=%1\nPosDY=%2\nPortCOM=2\n")
                               .arg(size.width()).arg(size.height()));
         Window second(m_ini);
         QCOMPARE(second.dlg.frameGeometry().topLeft(), QPoint(250, 40));
         second.Click(IDC_READ);
         QCOMPARE(second.port.device, std::string("/dev/serial/by-id/usb-Varnel_Probe-if00"));
-    }
-
-    void startsFromTheSettingsFile()
-    {
-        const std::pair<const char*, QPoint> rows[] = {
-            {"[Varnel]\nPosX=-12\nPosY=30\nPosDX=1000\nPosDY=50\n", {-12, 30}}, // partly off the left, size keys ignored
-            {"[Varnel]\nPosX=30000\nPosY=30000\n", {100, 100}}};               // on no screen at all
-        for (const auto& [ini, place] : rows) {
-            Window w(Ini(ini));
-            QCOMPARE(w.dlg.frameGeometry().topLeft(), place);
-            QCOMPARE(w.dlg.size(), Window().dlg.size());
-        }
     }
 
     void keysAndCloseBoxEndTheWindow_data()
@@ -187,10 +184,11 @@ private slots:
         QTest::newRow("Escape on the list") << int(IDC_LIST) << QKeyCombination(Qt::Key_Escape) << cancel;
         QTest::newRow("close box") << int(IDCANCEL_EXIT) << QKeyCombination() << cancel;
     }
-    // The stored port is past the list: a run without a choice must save it as it was.
+    // The stored port is past the list: a run without a choice must save it as it was; a place on no screen
+    // gives way to the default one.
     void keysAndCloseBoxEndTheWindow()
     {
-        Window w(Ini("[Varnel]\nPortCOM=256\n"));
+        Window w(Ini("[Varnel]\nPortCOM=256\nPosX=30000\nPosY=30000\n"));
         w.dlg.open();
         QCOMPARE(w.Get<QComboBox>(IDC_PORT)->currentText(), QString());
         QWidget* target = w.Get(Col<int>("focus"));
@@ -202,18 +200,6 @@ private slots:
         QTEST(w.dlg.result(), "result");
         QCOMPARE(w.exits, 1);
         QVERIFY(Saved().startsWith("[Varnel]\nPortCOM=256\nPosX=100\nPosY=100\n"));
-    }
-
-    // The desktop is offered the log first; the window's own viewer shows it where it declines.
-    void showLogClosesTheLogAndShowsIt()
-    {
-        Window w;
-        w.dlg.OnRead();
-        w.Click(IDC_SHOW_LOG);
-        QVERIFY(!w.dlg.Core().rows.IsLogOpen() && w.dlg.Viewer()->isVisible());
-        QCOMPARE(w.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(w.dir.File("Log1107.txt")))});
-        QCOMPARE(w.dlg.Viewer()->windowTitle() + '|' + w.dlg.Viewer()->toPlainText(), "Log1107.txt|==> /?!<0D><0A>\n");
-        QCOMPARE(test::ReadFileBytes(w.dir.File("Log1107.txt")), std::string("==> /?!<0D><0A>\r\n"));
     }
 
     void windowBeforeAndAfterReadout()
