@@ -2,8 +2,6 @@
 
 #include <QtTest>
 
-using varnel::CLinkLabel;
-
 namespace {
 
 const QString kAddress = QStringLiteral("https://varnel.example.org/");
@@ -11,7 +9,6 @@ const QString kShown = QStringLiteral("varnel.example.org");
 
 template <typename T> T Col(const char* name) { return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>())); }
 
-const QString kNoApp = QStringLiteral("There is no application associated\nwith the given filename extension.");
 const QString kBox = QStringLiteral("box %1 CLinkLabelTest: Unable to open hyperlink:\n\n").arg(QMessageBox::Warning);
 
 // A label whose desktop notes, in order, what it is asked for, and answers as told; no program named gone starts.
@@ -36,7 +33,7 @@ struct Rig {
                               c == 'o' ? QPoint(-3, -3) : label.rect().center());
     }
 
-    CLinkLabel label;
+    varnel::CLinkLabel label;
     bool openerTakes = true;
     QString browser;
     QStringList asked;
@@ -57,7 +54,7 @@ private slots:
         const auto row = [](const char* name, const char* cmd, QString url, QStringList then) {
             QTest::newRow(name) << QString::fromLatin1(cmd) << url << QStringList{"open " + QUrl(url).toString()} + then;
         };
-        const QString a = kAddress, noApp = kBox + kNoApp;
+        const QString a = kAddress, noApp = kBox + "There is no application associated\nwith the given filename extension.";
         row("desktop takes it", "web %1", a, {});
         row("quoted placeholder: cut with its quotes, rest dropped", "web -nohome \"%1\" -x", a, {"start web|-nohome|" + a});
         row("plain placeholder", "web --new %1 --private", a, {"start web|--new|" + a});
