@@ -1,5 +1,4 @@
-// The window as a user sees and works it. With VARNEL_SCREENSHOT_DIR set, windowBeforeAndAfterReadout
-// also writes it there as PNGs (scripts/screenshot).
+// The window as a user sees and works it; windowBeforeAndAfterReadout writes PNGs to $VARNEL_SCREENSHOT_DIR if set.
 #include "FakeClock.h"
 #include "FakePort.h"
 #include "LogViewer.h"
@@ -14,11 +13,8 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDir>
-#include <QLabel>
 #include <QToolTip>
 #include <QtTest>
-
-#include <fstream>
 
 using namespace varnel;
 
@@ -48,7 +44,6 @@ struct Window {
         });
     }
     template <typename T = QWidget> T* Get(int id) const { return dlg.findChild<T*>(QStringLiteral("ctl%1").arg(id)); }
-    void Click(int id) const { Get<QAbstractButton>(id)->click(); }
 
     test::TempDir dir;
     std::filesystem::path ini;
@@ -86,7 +81,6 @@ private slots:
         const QStringList ports = items(IDC_PORT);
         QCOMPARE(ports.mid(0, 2) + ports.mid(254), (QStringList{"COM1", "COM2", "COM255", "COM256", "0"}));
         QVERIFY(w.Get<QAbstractButton>(IDC_RTS)->isChecked() && w.Get<QAbstractButton>(IDC_DTR)->isChecked());
-        QVERIFY(w.port.calls.empty());
         auto* list = w.Get<QTableView>(IDC_LIST);
         QStringList columns;
         for (int c = 0; c < list->model()->columnCount(); ++c)
@@ -97,18 +91,14 @@ private slots:
         QVERIFY((w.dlg.windowFlags() & Qt::WindowMinimizeButtonHint) && !(w.dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(w.dlg.windowIcon().availableSizes(), (QList<QSize>{{32, 32}, {16, 16}}));
         QCOMPARE(w.dlg.maximumSize(), w.dlg.minimumSize());
-        QList<int> tabs; // from the first stop, which has the focus
-        QWidget* at = w.dlg.focusWidget();
-        do {
+        QList<int> tabs; // from the first stop, which has the focus, round to it again
+        for (QWidget* at = w.dlg.focusWidget(); tabs.isEmpty() || at != w.dlg.focusWidget(); at = at->nextInFocusChain())
             if ((at->focusPolicy() & Qt::TabFocus) && at->parentWidget() == &w.dlg)
                 tabs << at->objectName().mid(3).toInt();
-        } while ((at = at->nextInFocusChain()) != w.dlg.focusWidget());
         QCOMPARE(tabs, (QList<int>{IDCANCEL_EXIT, IDC_LIST, IDC_READ, IDC_PORT, IDC_SHOW_LOG, IDC_RTS, IDC_DTR, IDC_TEST,
                                    IDC_BREAK, IDC_INITIAL_BAUD, IDC_TRANSMIT_BAUD}));
-        QList<QWidget*> shown; // in reading order
-        for (QWidget* c : w.dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-            if (c->isVisibleTo(&w.dlg))
-                shown << c;
+        QList<QWidget*> shown = w.dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly); // in reading order
+        shown.removeIf([&w](QWidget* c) { return !c->isVisibleTo(&w.dlg); });
         std::sort(shown.begin(), shown.end(),
                   [](auto* a, auto* b) { return std::pair(a->y(), a->x()) < std::pair(b->y(), b->x()); });
         QStringList texts;
@@ -122,25 +112,30 @@ private slots:
         }
         texts.removeAll(QString());
         QCOMPARE(texts, (QStringList{"Baud rate :", "Auto (300)", "FLAG :", "?", "Protocol :", "?", "Description :", "?",
-                                     "varnel.example.org", "Port COM no.:", "Read", "Exit", "Show log",
-                                     "Initial baudrate:", "Test", "Transmit baudrate:", "Break", "RTS", "DTR", "TxD:",
-                                     "RxD:"}));
+                                     "varnel.example.org", "Port COM no.:", "Read", "Exit", "Show log", "Initial baudrate:",
+                                     "Test", "Transmit baudrate:", "Break", "RTS", "DTR", "TxD:", "RxD:"}));
     }
 
-    // Test brings the row into view for good; Break and Read work through it.
+    // Test brings the row into view for good; Break and Read work through it. The read's log is offered to the
+    // desktop first; the window's own viewer shows it where the desktop declines.
     void lineTestRow()
     {
         Window w;
         const QSize start = w.dlg.size();
         for (int id : {IDC_TEST, IDC_BREAK, IDC_TEST, IDC_READ}) {
-            w.Click(id);
+            w.Get<QAbstractButton>(id)->click();
             QVERIFY(w.dlg.width() == start.width() && w.dlg.height() > start.height());
             QVERIFY(w.dlg.rect().contains(w.dlg.childrenRect()));
             QCOMPARE(w.Get(IDC_TXD_GREEN)->isVisibleTo(&w.dlg), id == IDC_BREAK);
         }
         QCOMPARE(w.port.CallsStartingWith("open ").back(), "open /dev/ttyS0 300 7E1 rts=1 dtr=1 flow=0000000");
         QCOMPARE(std::string(w.port.written.begin(), w.port.written.end()), std::string("/?!\r\n"));
-        w.Click(IDC_TEST);
+        w.Get<QAbstractButton>(IDC_SHOW_LOG)->click();
+        QVERIFY(!w.dlg.Core().rows.IsLogOpen() && w.dlg.Viewer()->isVisible());
+        QCOMPARE(w.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(w.dir.File("Log1107.txt")))});
+        QCOMPARE(w.dlg.Viewer()->windowTitle() + '|' + w.dlg.Viewer()->toPlainText(), "Log1107.txt|==> /?!<0D><0A>\n");
+        QCOMPARE(test::ReadFileBytes(w.dir.File("Log1107.txt")), std::string("==> /?!<0D><0A>\r\n"));
+        w.Get<QAbstractButton>(IDC_TEST)->click();
         w.port.breakSeen = BreakSeen::Unsupported;
         w.dlg.OnTimer(TIMER_LINE_STATUS);
         QCOMPARE(w.Get(IDC_RXD_RED)->toolTip(), QStringLiteral("This port cannot report breaks on RxD"));
@@ -148,41 +143,28 @@ private slots:
         QCOMPARE(w.Get<QLabel>(IDC_TXD_GREEN)->pixmap().toImage().pixelColor(8, 8), QColor(Qt::green));
     }
 
-    // The user picks a rate and a port, moves the window and ends; the next run starts from there.
+    // The window starts where the file says, if partly off screen, at its own size; the user picks a rate and a
+    // port, moves the window and ends; the next run starts from there.
     void choicesComeBackNextRun()
     {
         const std::string ports = "[Ports]\ncom3=/dev/serial/by-id/usb-Varnel_Probe-if00\n";
-        Window first(Ini(ports));
-        QCOMPARE(first.dlg.frameGeometry().topLeft(), QPoint(100, 100));
+        Window first(Ini(ports + "[Varnel]\nPosX=-12\nPosY=30\nPosDX=1000\nPosDY=50\n"));
+        QCOMPARE(first.dlg.frameGeometry().topLeft(), QPoint(-12, 30));
+        QCOMPARE(first.dlg.size(), Window().dlg.size());
         for (int id : {IDC_INITIAL_BAUD, IDC_PORT, IDC_PORT})
-            first.Get(id)->setFocus(), QTest::keyClick(first.Get(id), Qt::Key_Down);
+            QTest::keyClick(first.Get(id), Qt::Key_Down);
         QCOMPARE(first.Get<QLabel>(IDC_BAUD_LABEL)->text() + ' ' + first.Get(IDC_PORT)->toolTip(),
                  "300 /dev/serial/by-id/usb-Varnel_Probe-if00");
         QVERIFY2(first.port.calls.empty(), "a choice waits for the next Read");
         first.dlg.move(250, 40);
         const QSize size = first.dlg.frameGeometry().size();
         first.dlg.done(QDialog::Rejected);
-        QCOMPARE(Saved(), QString::fromStdString(ports + "[Varnel]\nPortCOM=2\nPosX=250\nPosY=40\nPosDX=%1\nPosDY=%2\n")
+        QCOMPARE(Saved(), QString::fromStdString(ports + "[Varnel]\nPosX=250\nPosY=40\nPosDX=%1\nPosDY=%2\nPortCOM=2\n")
                               .arg(size.width()).arg(size.height()));
         Window second(m_ini);
         QCOMPARE(second.dlg.frameGeometry().topLeft(), QPoint(250, 40));
-        second.Click(IDC_READ);
+        second.Get<QAbstractButton>(IDC_READ)->click();
         QCOMPARE(second.port.device, std::string("/dev/serial/by-id/usb-Varnel_Probe-if00"));
-    }
-
-    void startsFromTheSettingsFile_data()
-    {
-        QTest::addColumn<QString>("ini");
-        QTest::addColumn<QPoint>("place");
-        QTest::newRow("partly off the left edge, size keys ignored")
-            << "[Varnel]\nPosX=-12\nPosY=30\nPosDX=1000\nPosDY=50\n" << QPoint(-12, 30);
-        QTest::newRow("on no screen at all") << "[Varnel]\nPosX=30000\nPosY=30000\n" << QPoint(100, 100);
-    }
-    void startsFromTheSettingsFile()
-    {
-        Window w(Ini(Col<QString>("ini").toStdString()));
-        QCOMPARE(w.dlg.frameGeometry().topLeft(), Col<QPoint>("place"));
-        QCOMPARE(w.dlg.size(), Window().dlg.size());
     }
 
     void keysAndCloseBoxEndTheWindow_data()
@@ -199,33 +181,20 @@ private slots:
         QTest::newRow("Escape on the list") << int(IDC_LIST) << QKeyCombination(Qt::Key_Escape) << cancel;
         QTest::newRow("close box") << int(IDCANCEL_EXIT) << QKeyCombination() << cancel;
     }
-    // The stored port is past the list: a run without a choice must save it as it was.
+    // Stored: a port past the list, kept if no other is chosen; a place on no screen, given up for the default.
     void keysAndCloseBoxEndTheWindow()
     {
-        Window w(Ini("[Varnel]\nPortCOM=256\n"));
+        Window w(Ini("[Varnel]\nPortCOM=256\nPosX=30000\nPosY=30000\n"));
         w.dlg.open();
         QCOMPARE(w.Get<QComboBox>(IDC_PORT)->currentText(), QString());
         QWidget* target = w.Get(Col<int>("focus"));
         target->setFocus();
         const auto key = Col<QKeyCombination>("key");
         key.key() != Qt::Key_unknown ? QTest::keyClick(target, key.key(), key.keyboardModifiers()) : void(w.dlg.close());
-        QVERIFY(!w.dlg.isVisible());
         QVERIFY2(w.port.calls.empty(), "Enter must never start a readout off a push button");
         QTEST(w.dlg.result(), "result");
         QCOMPARE(w.exits, 1);
         QVERIFY(Saved().startsWith("[Varnel]\nPortCOM=256\nPosX=100\nPosY=100\n"));
-    }
-
-    // The desktop is offered the log first; the window's own viewer shows it where it declines.
-    void showLogClosesTheLogAndShowsIt()
-    {
-        Window w;
-        w.dlg.OnRead();
-        w.Click(IDC_SHOW_LOG);
-        QVERIFY(!w.dlg.Core().rows.IsLogOpen() && w.dlg.Viewer()->isVisible());
-        QCOMPARE(w.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(w.dir.File("Log1107.txt")))});
-        QCOMPARE(w.dlg.Viewer()->windowTitle() + '|' + w.dlg.Viewer()->toPlainText(), "Log1107.txt|==> /?!<0D><0A>\n");
-        QCOMPARE(test::ReadFileBytes(w.dir.File("Log1107.txt")), std::string("==> /?!<0D><0A>\r\n"));
     }
 
     void windowBeforeAndAfterReadout()
@@ -254,10 +223,8 @@ private slots:
         const auto last = [list] { return list->model()->index(list->model()->rowCount() - 1, 0); };
         QTRY_COMPARE(last().data().toString(), QStringLiteral(" -- BCC -- "));
         QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(last())));
-        const auto find = [list](const char* text) {
-            return list->model()->match(list->model()->index(0, 0), Qt::DisplayRole, text)[0]; };
-        const QModelIndex row = find("1.8.7(01007.5*kWh)");
-        const QModelIndex note = find("C.1.0(Varnel electricity meter, model 4100, firmware 2.11)");
+        const QModelIndex row = list->model()->match(last(), Qt::DisplayRole, "1.8.7(01007.5*kWh)", 1, Qt::MatchWrap)[0];
+        const QModelIndex note = row.siblingAtRow(row.row() + 33); // C.1.0(Varnel electricity meter, ...)
         QCOMPARE(row.siblingAtColumn(1).data().toString() + '|' + row.siblingAtColumn(2).data().toString(), "1.8.7|01007.5");
         QVERIFY(shoot("varnel-readout.png") != before);
         // Tool tips only for cut-off cells, also where the window has a tip of its own.
@@ -269,7 +236,7 @@ private slots:
         QVERIFY(!tips.contains("window") && tips[0] != "1.8.7");
         list->ScrollToRow(0);
         QVERIFY2(!list->updatesEnabled(), "once settled, a new row is held back with the repaint again");
-        w.Click(IDC_TEST);
+        w.Get<QAbstractButton>(IDC_TEST)->click();
         QCoreApplication::processEvents();
         shoot("varnel-linetest.png");
         QVERIFY(saved);
@@ -283,10 +250,6 @@ private slots:
         // A hand whose hot spot is on its outline: the fingertip.
         QCOMPARE(link->cursor().pixmap().toImage().pixelColor(link->cursor().hotSpot()), QColor(Qt::black));
         const QImage underlined = link->grab().toImage();
-        const QFont font = link->font();
-        link->setFont(QFont(font.family(), font.pointSize() * 3));
-        QCOMPARE(link->grab().toImage(), underlined); // the underlined font is made once, at the first paint
-        link->setFont(font);
         link->SetUnderlineMode(false);
         const QImage plain = link->grab().toImage();
         int widest = 0; // the underline: a row of pixels across the text
@@ -294,6 +257,9 @@ private slots:
             for (int x = 0; x < plain.width(); ++x)
                 changed += plain.pixel(x, y) != underlined.pixel(x, y);
         QVERIFY(widest >= link->width() * 3 / 4);
+        link->SetUnderlineMode(true);
+        link->setFont(QFont(link->font().family(), link->font().pointSize() * 3));
+        QCOMPARE(link->grab().toImage(), underlined); // the underlined font is made once, at the first paint
         QTest::mouseClick(link, Qt::LeftButton);
         QCOMPARE(w.opened, QList<QUrl>{QUrl(QString::fromLatin1(kMakerUrl))});
     }
