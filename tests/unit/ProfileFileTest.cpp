@@ -63,7 +63,8 @@ TEST_F(ProfileFileTest, WriteChangesOnlyItsOwnLine)
     EXPECT_FALSE(ProfileFile(m_file).WriteString("Var]nel", "PortCOM", "1"));
 }
 
-// Places that cannot hold the file (none relies on permissions: root writes anywhere).
+// Places that cannot hold the file (none relies on permissions: root writes anywhere), and
+// /proc/self/mem: a regular file whose every read fails, as on a failing disk.
 TEST_F(ProfileFileTest, ObstaclesFailQuietlyAndKeepWhatIsThere)
 {
     const fs::path& dir = m_dir.Path();
@@ -71,9 +72,8 @@ TEST_F(ProfileFileTest, ObstaclesFailQuietlyAndKeepWhatIsThere)
     fs::create_directories(dir / "folder.ini" / "inside");
     ASSERT_EQ(mkfifo((dir / "pipe.ini").c_str(), 0600), 0);
     std::ofstream(dir / "large.ini") << "[Varnel]\n" << std::string(2 << 20, ';') << "\n"; // too large to be ours
-    // /proc/self/mem: a regular file whose every read fails, as on a failing disk.
-    for (const auto& path : {dir / "plain" / "Varnel.ini", dir / "folder.ini", dir / "pipe.ini", dir / "large.ini",
-                             fs::path("/proc/self/mem")}) {
+    const fs::path mem = "/proc/self/mem";
+    for (const auto& path : {dir / "plain" / "Varnel.ini", dir / "folder.ini", dir / "pipe.ini", dir / "large.ini", mem}) {
         const auto write = [&] { ProfileFile p(path); return p.WriteString("Varnel", "PortCOM", "2") && p.Flush(); };
         EXPECT_FALSE(write()) << path; // and the destructor's second attempt stays quiet
         EXPECT_EQ(ProfileFile(path).GetInt("Varnel", "PortCOM", 4), 4) << path;
