@@ -72,7 +72,7 @@ trap 'exit 143' INT TERM HUP
 cp /bin/busybox "$work/initrd/bin/" && cp "$kernel"/lib/*.ko "$work/initrd/lib/"
 install -m 755 "$here/init.sh" "$work/initrd/init" && echo $modules > "$work/initrd/modules"
 (cd "$work/initrd" && find . | busybox cpio -o -H newc 2>/dev/null) > "$work/initrd.cpio"
-printf 'export VARNEL_BUILD=%q ASAN_OPTIONS=%q LSAN_OPTIONS=%q UBSAN_OPTIONS=%q\ncd /tmp && exec /bin/bash %q %q\n' \
+printf 'export VARNEL_BUILD=%q ASAN_OPTIONS=%q LSAN_OPTIONS=%q UBSAN_OPTIONS=%q\ncd /run/out && exec /bin/bash %q %q\n' \
     "$build" "${ASAN_OPTIONS:-}" "${LSAN_OPTIONS:-}" "${UBSAN_OPTIONS:-}" "$here/guest.sh" "$check" > "$out/run.sh"
 
 mkfifo "$run/qmp.in" "$run/qmp.out"
