@@ -91,7 +91,7 @@ TEST_F(VarnelRead, ModeCReadoutRowsLogAndMeterReportAgree)
                      "<== 0.0.0(12345678)\r\n<== 1.8.0(001234.5*kWh)\r\n<== 1.8.0*01(001200.0*kWh)\r\n"
                      "<== 0.9.1(12:00:00)\r\n<== !\r\n<==  -- ETX -- \r\n<==  -- BCC -- \r\n");
     // No anomaly: the reader signed on at 300 and switched before the block.
-    EXPECT_EQ(Report().acknowledgement + std::to_string(Report().anomalies.size()), "\x06" "050\r\n0") << Report().ToJson();
+    EXPECT_EQ(Report().acknowledgement + std::to_string(Report().anomalies.size()), "\006050\r\n0") << Report().ToJson();
 
     // The meter serves one readout after another: the same as text and as JSON.
     const std::string text = Exec({"--port", QString::fromStdString(device)}).out;
@@ -135,7 +135,7 @@ TEST_F(VarnelRead, WindowReadsTheMeterIntoListLabelsAndLog)
         labels << dlg.findChild<QLabel*>(QStringLiteral("ctl%1").arg(id))->text();
     EXPECT_EQ(labels.join('|'), "4800|E|XYZ|E-Meter 7");
     EXPECT_NE(ReadFileBytes(dir.File("Log1107.txt")).find("<== 32.7(231*V)\r\n<== \r\n<== !\r\n"), std::string::npos);
-    EXPECT_EQ(Report().acknowledgement + std::to_string(Report().readerBaudAtData), "\x06" "040\r\n4800");
+    EXPECT_EQ(Report().acknowledgement + std::to_string(Report().readerBaudAtData), "\006040\r\n4800");
     dlg.done(QDialog::Rejected);
 }
 
@@ -204,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(Table, VarnelReadLine, testing::Values(
     LineCase{"HangupMidBlock", [](auto& c) { c.faults = {sim::Fault::Hangup}; }, {}, 2, {" -- Tout -- "}, LineCase::Last, "hangup//9600"},
     LineCase{"BreakAfterBlockIsAnswered", [](auto& c) { c.faults = {sim::Fault::Break}; }, {}, 0,
              {" -- SOH -- ", " -- Break message is received  -- ", " -- BCC -- ", " -- Send break message -- "}, LineCase::Last, "complete/received/9600"},
-    LineCase{"OverAtTheBlockCheckWhateverFollows", [](auto& c) { c.raw = "\x02" "1.8.0(1*kWh)\r\n!\r\n\x03" "U" "\x02" "0.0(1)\r\n"; }, {}, 0,
+    LineCase{"OverAtTheBlockCheckWhateverFollows", [](auto& c) { c.raw = "\0021.8.0(1*kWh)\r\n!\r\n\003U\0020.0(1)\r\n"; }, {}, 0,
              {"/VAR5\\2VARNEL-SIM", " -- STX -- ", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- "}, LineCase::First, "complete//9600"},
     LineCase{"AddressedMeter", [](auto& c) { c.address = "4711 A"; }, {"--address", "4711 A"}, 0,
              {"!", " -- ETX -- ", " -- BCC -- "}, LineCase::Last, "complete//9600"},

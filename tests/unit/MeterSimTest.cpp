@@ -21,7 +21,7 @@ using namespace std::string_literals;
 
 const char* const kId = "/VAR5\\2VARNEL-SIM";
 const std::string kIdentLine = kId + "\r\n"s;
-const std::string kAck9600 = "\x06" "050\r\n";
+const std::string kAck9600 = "\006050\r\n";
 
 // A reader on the other end of the line: sends at a time, sets its rate, and
 // collects what the meter sent with the time each byte ended.
@@ -120,12 +120,12 @@ Exchange Faulty(const char* name, Fault fault, std::function<bool(const Line&)> 
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, MeterSimExchange, testing::Values(
-    Exchange{"ModeCLowerRateAsked", kId, {}, "\x06" "030\r\n", 2400, "C 9600 2400 2400 0 complete"},
-    Exchange{"ModeCHigherRateAsked", "/VAR4SIM", {}, "\x06" "060\r\n", 19200, "C 4800 19200 19200 1 complete"},
+    Exchange{"ModeCLowerRateAsked", kId, {}, "\006030\r\n", 2400, "C 9600 2400 2400 0 complete"},
+    Exchange{"ModeCHigherRateAsked", "/VAR4SIM", {}, "\006060\r\n", 19200, "C 4800 19200 19200 1 complete"},
     Exchange{"ModeCReaderDidNotSwitch", kId, {}, kAck9600, 300, "C 9600 9600 300 1 complete"},
     Exchange{"ModeCNoAcknowledgement", kId, {}, "", 300, "C 9600 300 300 1 complete",
              [](auto& l) { return GoodBlock(l) && l.at[19] - l.at[18] == kAckWait + kDefaultReaction + 33'333'333ns; }},
-    Exchange{"ModeCMalformedAcknowledgement", kId, {}, "\x06" "05\r\n", 300, "C 9600 300 300 2 complete"},
+    Exchange{"ModeCMalformedAcknowledgement", kId, {}, "\00605\r\n", 300, "C 9600 300 300 2 complete"},
     Exchange{"ModeB", "/VARC\\2SIM", {}, "", 2400, "B 2400 2400 2400 0 complete"},
     Exchange{"ModeBReaderStayed", "/VARE", {}, "", 300, "B 9600 9600 300 1 complete"},
     Exchange{"ModeA", "/VAR SIM", {}, "", 300, "A 300 300 300 0 complete"},
@@ -134,10 +134,10 @@ INSTANTIATE_TEST_SUITE_P(Table, MeterSimExchange, testing::Values(
     Faulty("BadBcc", Fault::BadBcc, [](auto& l) { return BlockOf(l.text).size() > 2 && !GoodBlock(l) && (l.text.back() & 0x80) == 0; }),
     Faulty("LongLine", Fault::LongLine, [](auto& l) { return GoodBlock(l) && BlockOf(l.text).find('\n') == 1500u + 18; }),
     Faulty("Stall", Fault::Stall, [](auto& l) { return GoodBlock(l) && l.at.back() - l.at[19] >= 4s && l.at.back() - l.at[19] < 4s + 200ms; }),
-    Faulty("BreakWithoutReply", Fault::Break, [](auto& l) { return GoodBlock(l) && l.text.substr(l.text.size() - 5) == "\x01" "B0\x03q"; },
+    Faulty("BreakWithoutReply", Fault::Break, [](auto& l) { return GoodBlock(l) && l.text.substr(l.text.size() - 5) == "\001B0\x03q"; },
            "C 9600 9600 9600 1 complete missing"),
     // The check byte 'h' is over all after SOH.
-    Faulty("Password", Fault::Password, [](auto& l) { return l.text.substr(19) == "\x01" "P0\x02(12345678)\x03" "h"; }, "C 9600 0 0 0 password"),
+    Faulty("Password", Fault::Password, [](auto& l) { return l.text.substr(19) == "\001P0\x02(12345678)\003h"; }, "C 9600 0 0 0 password"),
     Faulty("LfOnly", Fault::LfOnly,
            [](auto& l) { return GoodBlock(l) && l.text.find('\r') == std::string::npos && l.text.find("\n!\n\x03") != std::string::npos; }),
     Faulty("Unsolicited", Fault::Unsolicited,
@@ -187,13 +187,13 @@ TEST(MeterSimDataFile, RawCaptureSplitsAtItsIdentificationTextLinesKeepTheirEndM
         EXPECT_TRUE(LoadDataFile(dir.File(name), config = MeterConfig{}, keepIdentification, error)) << error;
         return config;
     };
-    load("echo.BIN", "\x7F/?!\r\n/ABC4XY\r\n\x06" "040\r\n\x02" "1(2)\r\n!\r\n\x03q");
+    load("echo.BIN", "\x7F/?!\r\n/ABC4XY\r\n\006040\r\n\0021(2)\r\n!\r\n\x03q");
     EXPECT_EQ(config.preamble + "|" + config.identification + "|" + config.identificationEnd, "\x7F/?!\r\n|/ABC4XY|\r\n");
-    EXPECT_EQ(config.raw.value_or(""), "\x06" "040\r\n\x02" "1(2)\r\n!\r\n\x03q");
+    EXPECT_EQ(config.raw.value_or(""), "\006040\r\n\0021(2)\r\n!\r\n\x03q");
 
     Line line(load("lines.txt", "/XYZ5M\r\n1.8.0(1*kWh)\n96.7.5(0969)!\r\n\n", true));
     line.Read();
-    EXPECT_EQ(line.text.substr(0, line.text.size() - 1), kIdentLine + "\x02" "1.8.0(1*kWh)\r\n96.7.5(0969)!\r\n\x03");
+    EXPECT_EQ(line.text.substr(0, line.text.size() - 1), kIdentLine + "\0021.8.0(1*kWh)\r\n96.7.5(0969)!\r\n\x03");
 
     EXPECT_FALSE(LoadDataFile(dir.File("does-not-exist.txt"), config, false, error));
     EXPECT_NE(error.find("does-not-exist.txt"), std::string::npos);
@@ -206,7 +206,7 @@ TEST(Telnet, EncodingDoublesIacOnlyAndDecodingKeepsTheDataWhereverAReadSplitsIt)
     std::string all(256, '\0');
     std::iota(all.begin(), all.end(), '\0');
     // Negotiation on connect, a subnegotiation, every byte, two-byte commands.
-    const std::string sent = "\xFF\xFB\x01\xFF\xFB\x03\xFF\xFD\x00" "a\xFF\xFA\x18\x01\xFF\xFF\x02\xFF\xF0"s + TelnetEncode(all) + "\xFF\xF3" "b\xFF\xF1";
+    const std::string sent = "\xFF\xFB\x01\xFF\xFB\x03\xFF\xFD\000a\xFF\xFA\x18\x01\xFF\xFF\x02\xFF\xF0"s + TelnetEncode(all) + "\xFF\363b\xFF\xF1";
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(sent.data());
     for (std::size_t split = 0; split <= sent.size(); ++split) {
         TelnetDecoder decoder;

@@ -127,17 +127,17 @@ INSTANTIATE_TEST_SUITE_P(
                    "1-0:1.8.1*07(0006.2*kWh) [1-0:1.8.1*07|0006.2]", "C.1.0( [C.1.0|]",
                    "1.6.0(02.468*kW)(170310) [1.6.0|02.468]", "6.8.4*01()9.4*01(088*C) [6.8.4*01|]", " [|]",
                    "0.0(        18438636) [0.0|        18438636]", "! [|]", " -- ETX -- ", " -- BCC -- "},
-                  "\x06" "050\r\n", ReadoutEnd::BlockCheck, "E 9600 ABC|XYZ"},
+                  "\006050\r\n", ReadoutEnd::BlockCheck, "E 9600 ABC|XYZ"},
         BytesCase{Via::Readout, "XYZ\r\nab" + Block("1(2)\r\n", '\x04'),
                   {" -- Identification error -- ", "--- 0x61 ---", "--- 0x62 ---", " -- STX -- ", "1(2) [1|2]",
                    " -- EOT -- ", " -- BCC -- "},
                   "", ReadoutEnd::BlockCheck, "? Auto (300) ?|?"},
         // Unasked: events, a block, commands (only B0 and P0 mean something) and a break message.
-        BytesCase{Via::Idle, "\x03\x04\x15" + Block("1(2)\r\n") + "\x01P0\x01P1\x01" "B1\x01" "B0\x03q",
+        BytesCase{Via::Idle, "\x03\x04\x15" + Block("1(2)\r\n") + "\x01P0\x01P1\001B1\001B0\x03q",
                   {" -- 03 --", " -- 04 --", " -- 15 --", " -- STX -- ", "1(2) [1|2]", " -- ETX -- ", " -- BCC -- ",
                    " -- SOH -- ", " -- Password is required -- ", " -- SOH -- ", " -- SOH -- ", " -- SOH -- ",
                    " -- Break message is received  -- ", " -- BCC -- ", " -- Send break message -- "},
-                  "\x01" "B0\x03q", ReadoutEnd::BlockCheck, "  |"},
+                  "\001B0\x03q", ReadoutEnd::BlockCheck, "  |"},
         // The 1000th byte of a line overflows it; the rest of its 100-byte chunk is dropped.
         BytesCase{Via::Idle, "\x01P0" + std::string(995, 'x') + "abcde" + std::string(147, 'y'),
                   {" -- SOH -- ", " -- Password is required -- ", std::string(995, 'x') + "abcd"}, "",
@@ -175,7 +175,7 @@ TEST_P(IdentificationTest, ModeRateLabelsAndAcknowledgement)
     EXPECT_EQ(core.serial.m_baudRate, c.rate);
     // Mode C is acknowledged at the sign-on rate, the port follows after it; A and B send nothing.
     const bool modeC = c.labels[0] == 'E';
-    EXPECT_EQ(Written(), modeC ? std::string("\x06" "0") + c.line[4] + "0\r\n" : "");
+    EXPECT_EQ(Written(), modeC ? std::string("\0060") + c.line[4] + "0\r\n" : "");
     EXPECT_EQ(port.calls.empty() ? "" : port.calls.back(),
               modeC ? "apply " + std::to_string(c.rate) + " 7E1 rts=1 dtr=1 flow=0000000" : "");
 }
@@ -196,7 +196,7 @@ TEST_F(ReadoutEngineTest, SilenceEndsAReadingOnceAndABreakLeftPendingIsAnsweredO
 {
     clock.now = 0xFFFFFFFFu - 1000u; // the deadline lies past the tick count's wrap
     Start();
-    Receive("/KAM MC\r\n" + Block("!\r\n") + "\x01" "B0");
+    Receive("/KAM MC\r\n" + Block("!\r\n") + "\001B0");
     Receive("", 3000); // at the deadline the last byte set: not yet over
     EXPECT_EQ(view.rows.size(), 7u);
     Receive("", 1);
@@ -208,7 +208,7 @@ TEST_F(ReadoutEngineTest, SilenceEndsAReadingOnceAndABreakLeftPendingIsAnsweredO
     for (int readout = 0; readout < 2; ++readout) {
         Start();
         Receive("/KAM MC\r\n" + Block("!\r\n"));
-        EXPECT_EQ(Written(), readout ? "" : "\x01" "B0\x03q");
+        EXPECT_EQ(Written(), readout ? "" : "\001B0\x03q");
     }
     EXPECT_EQ(Log().find("==> <01>"), std::string::npos) << "the break reply is not logged as sent";
 

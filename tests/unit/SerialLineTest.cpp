@@ -51,7 +51,7 @@ TEST_F(SerialLineTest, PortCallsInOrder)
     line.Transmit(msg, 2); // closed: logged, neither sent nor paced
     EXPECT_EQ(read(), "");
     ASSERT_EQ(line.OpenPort(), 0);
-    EXPECT_EQ(read(), "\x02" "F.F(00000000)\x03");
+    EXPECT_EQ(read(), "\002F.F(00000000)\x03");
     view.checks[IDC_RTS] = false, line.m_baudRate = 9600;
     line.ApplyPortSettings();
     line.Transmit(msg, 3);
