@@ -10,7 +10,8 @@ inline std::vector<std::string> MeterLines(std::size_t bytes)
     std::vector<std::string> lines;
     std::size_t total = 0;
     for (int i = 0; total < bytes; ++i) {
-        lines.push_back("1-0:1.8." + std::to_string(i % 100) + "*" + std::to_string(i % 15) + "(0006334.294*kWh)");
+        lines.push_back("1-0:1.8." + std::to_string(i % 100) + "*" + std::to_string(i % 15)
+                        + "(0006334.294*kWh)");
         total += lines.back().size() + 2;
     }
     return lines;

@@ -38,7 +38,7 @@ constexpr double kTarget = 0.01;
 double CpuSeconds(const rusage& u)
 {
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
-        + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+           + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 struct Figure {
@@ -148,10 +148,12 @@ int main(int argc, char** argv)
             return 1;
         }
         const std::string transmit = rate == 9600 ? "auto" : "57600";
-        const Figure cli = Run({VARNEL_READER, "--port", meter.DevicePath(), "--format", "csv",
-                                "--transmit-baud", transmit}, false);
+        const Figure cli =
+            Run({VARNEL_READER, "--port", meter.DevicePath(), "--format", "csv", "--transmit-baud", transmit},
+                false);
         // Transmit combo items: "Auto" first, "57600" last.
-        const Figure window = Run({self, "--window-child", meter.DevicePath(), rate == 9600 ? "0" : "9"}, true);
+        const Figure window =
+            Run({self, "--window-child", meter.DevicePath(), rate == 9600 ? "0" : "9"}, true);
         meter.Stop();
         for (const auto& [name, f] : {std::pair{"varnel-read", cli}, std::pair{"window     ", window}}) {
             const double perSecond = f.wall > 0 ? f.cpu / f.wall : 0;

@@ -28,8 +28,15 @@ public:
     bool IsChecked(int) const override { return true; }
     void StartTimer(int, std::chrono::milliseconds) override {}
     void StopTimer(int) override {}
-    void ShowMessage(const std::string& text, varnel::MessageIcon) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-    void InsertRow(int, const std::string& text) override { bytes += text.size(); ++rows; }
+    void ShowMessage(const std::string& text, varnel::MessageIcon) override
+    {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+    void InsertRow(int, const std::string& text) override
+    {
+        bytes += text.size();
+        ++rows;
+    }
     void SetRowColumns(int, const std::string&, const std::string&) override {}
     void DeleteAllRows() override {}
     void EnsureRowVisible(int) override {}
@@ -55,7 +62,7 @@ int main()
     int lines = 0;
     while (block.size() < 1'000'000) {
         block += "1-0:1.8." + std::to_string(lines % 100) + "*" + std::to_string(lines % 15)
-            + "(0006334.294*kWh)\r\n";
+                 + "(0006334.294*kWh)\r\n";
         ++lines;
     }
     block += "!\r\n\x03";

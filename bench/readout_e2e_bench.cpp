@@ -84,7 +84,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "meter: %s\n", error.c_str());
         return 1;
     }
-    const Result r2 = RunReader(reader, {"--port", meter2.DevicePath(), "--format", "csv", "--transmit-baud", "57600"});
+    const Result r2 =
+        RunReader(reader, {"--port", meter2.DevicePath(), "--format", "csv", "--transmit-baud", "57600"});
     const double wire = static_cast<double>(blockBytes) * 10 / 57600;
     const double identWire = static_cast<double>(fast.identification.size() + 2) * 10 / 300;
     // Sign-on (4 gaps of 50 ms), the settle before it, the meter's reaction, the

@@ -44,7 +44,8 @@ std::string DataBlock()
         block += "1.8." + std::to_string(i % 100) + "(" + std::to_string(100000 + i) + ".5*kWh)\r\n";
     block += "!\r\n\x03";
     return block
-        + static_cast<char>(BlockCheck(reinterpret_cast<const std::uint8_t*>(block.data()) + 1, block.size() - 1));
+           + static_cast<char>(
+               BlockCheck(reinterpret_cast<const std::uint8_t*>(block.data()) + 1, block.size() - 1));
 }
 
 } // namespace
@@ -89,10 +90,9 @@ int main(int argc, char** argv)
     std::printf("receive ticks         %d\n", ticks);
     std::printf("CPU, whole readout    %.0f ms (budget %.0f ms)\n", cpu.count(), kCpuBudget.count());
     // The clock is fake: the protocol's own waits take no time here.
-    std::printf("longest tick + events %.1f ms (budget %.0f ms)\n", longestTick.count(),
-                kTickBudget.count());
-    std::printf("CPU, first ~%d rows  %.0f ms; last ~%d rows %.0f ms\n", kSlice, firstSlice.count(),
-                kSlice, lastSlice.count());
+    std::printf("longest tick + events %.1f ms (budget %.0f ms)\n", longestTick.count(), kTickBudget.count());
+    std::printf("CPU, first ~%d rows  %.0f ms; last ~%d rows %.0f ms\n", kSlice, firstSlice.count(), kSlice,
+                lastSlice.count());
     const bool ok = rows >= kLines && cpu < kCpuBudget && longestTick < kTickBudget;
     std::printf("%s\n", ok ? "within budget" : "OVER BUDGET");
     return ok ? 0 : 1;

@@ -64,9 +64,11 @@ inline constexpr std::array<ControlTemplate, 30> kDialogTemplate{{
     {IDC_TXD_GREEN, ControlKind::Bitmap, "", 100, 340, 11, 10, ControlImage::GreenDisc},
     {IDC_RXD_GREEN, ControlKind::Bitmap, "", 152, 340, 11, 10, ControlImage::GreenDisc},
     {IDC_INITIAL_BAUD, ControlKind::Combo, "", 254, 296, 56, 191},
-    {0, ControlKind::LabelRight, "Initial baudrate:", 180, 299, 72, 8, ControlImage::None, "ctlStaticInitialBaud"},
+    {0, ControlKind::LabelRight, "Initial baudrate:", 180, 299, 72, 8, ControlImage::None,
+     "ctlStaticInitialBaud"},
     {IDC_TRANSMIT_BAUD, ControlKind::Combo, "", 254, 310, 56, 191},
-    {0, ControlKind::LabelRight, "Transmit baudrate:", 180, 313, 72, 8, ControlImage::None, "ctlStaticTransmitBaud"},
+    {0, ControlKind::LabelRight, "Transmit baudrate:", 180, 313, 72, 8, ControlImage::None,
+     "ctlStaticTransmitBaud"},
 }};
 
 } // namespace varnel

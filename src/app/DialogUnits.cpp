@@ -22,8 +22,8 @@ DialogUnits DialogUnits::ForFont(const QFont& font)
 {
     // The average width is taken over the 52 letters, the way dialog fonts are measured.
     const QFontMetrics fm(font);
-    const int letters = fm.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters =
+        fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return DialogUnits((letters / 26 + 1) / 2, fm.height());
 }
 

@@ -26,11 +26,11 @@ int CReadoutApp::InitInstance()
     SystemClock clock;
     CReadoutDlg dlg(port, clock, settings.names, settings.window);
     dlg.Widgets().SetMessageDetail([&port](const std::string& text) {
-        return text == kOpenPortError && port.OpenDenied() ? AccessDeniedReason(port.Device()) : std::string();
+        return text == kOpenPortError && port.OpenDenied() ? AccessDeniedReason(port.Device())
+                                                           : std::string();
     });
-    dlg.SetDestroyHandler([](int portIndex, const QRect& restoredRect) {
-        SaveWindowSettings(portIndex, restoredRect);
-    });
+    dlg.SetDestroyHandler(
+        [](int portIndex, const QRect& restoredRect) { SaveWindowSettings(portIndex, restoredRect); });
     // Whatever the window's result, the program ends with it.
     dlg.exec();
     return 0;

@@ -59,8 +59,8 @@ int VisibleItems(const QComboBox& combo, int droppedHeight)
 
 } // namespace
 
-CReadoutDlg::CReadoutDlg(Port& port, Clock& clock, const PortNames& names,
-                         const WindowSettings& settings, std::string logPath, QWidget* parent)
+CReadoutDlg::CReadoutDlg(Port& port, Clock& clock, const PortNames& names, const WindowSettings& settings,
+                         std::string logPath, QWidget* parent)
     : QDialog(parent),
       m_units(DialogUnits::ForFont(QApplication::font())),
       m_view(*this, [this](int id) { OnTimer(id); }),
@@ -76,9 +76,8 @@ CReadoutDlg::CReadoutDlg(Port& port, Clock& clock, const PortNames& names,
 {
     m_core.serial.m_portIndex = settings.portIndex;
 
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromLatin1(kWindowCaption));
     CreateControls();
     OnInitDialog();
@@ -162,13 +161,11 @@ QWidget* CReadoutDlg::CreateControl(const ControlTemplate& control)
         return picture;
     }
     case ControlKind::LabelLeft:
-    case ControlKind::LabelRight:
-        break;
+    case ControlKind::LabelRight: break;
     }
     const Qt::Alignment align =
         (control.kind == ControlKind::LabelRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop;
-    QLabel* label = control.id == IDC_LINK ? (m_link = new CLinkLabel(text, this))
-                                           : new QLabel(text, this);
+    QLabel* label = control.id == IDC_LINK ? (m_link = new CLinkLabel(text, this)) : new QLabel(text, this);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(align);
     label->setGeometry(rect);
@@ -277,8 +274,7 @@ void CReadoutDlg::OnRead()
 void CReadoutDlg::OnShowLog()
 {
     m_core.rows.CloseLog();
-    const QString path =
-        QFileInfo(QString::fromLocal8Bit(m_core.rows.LogPath().c_str())).absoluteFilePath();
+    const QString path = QFileInfo(QString::fromLocal8Bit(m_core.rows.LogPath().c_str())).absoluteFilePath();
     if (m_openUrl(QUrl::fromLocalFile(path)))
         return;
     if (!m_viewer)

@@ -110,8 +110,8 @@ void WidgetView::ShowMessageBox(const std::string& text, MessageIcon icon)
 {
     // Captioned with the executable's name without its extension.
     const QString caption = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    QMessageBox box(icon == MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::Warning,
-                    caption, ToDisplay(text), QMessageBox::Ok, &m_window);
+    QMessageBox box(icon == MessageIcon::Stop ? QMessageBox::Critical : QMessageBox::Warning, caption,
+                    ToDisplay(text), QMessageBox::Ok, &m_window);
     // The box's own text stays as it is; a reason goes below it.
     if (m_messageDetail)
         if (const std::string detail = m_messageDetail(text); !detail.empty())

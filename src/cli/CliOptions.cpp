@@ -43,26 +43,31 @@ std::string Usage()
            "  --port PORT           COMn (as the window names ports) or a device path; default: the port\n"
            "                        saved by the window\n"
            "  --initial-baud RATE   the rate of the request, or with --listen of the telegrams: one of\n"
-           "                        " + RateList() + "\n"
-           "                        (default auto: 300, with --listen 9600; 115200 too with\n"
-           "                        --framing 8N1)\n"
-           "  --transmit-baud RATE  the rate of the data block in mode C, as the window's choice; default auto\n"
-           "  --format FORMAT       text (rows as they arrive, then the labels), csv or json; default text\n"
-           "  --address ADDR        send the request to the meter with this address (1 to 32 digits, letters\n"
-           "                        and blanks)\n"
-           "  --listen              send nothing; read the telegrams a push meter (mode D, P1 port) sends\n"
-           "  --count N             with --listen: end after N telegrams (default 1)\n"
-           "  --framing FRAMING     with --listen: 7E1 (default) or 8N1\n"
-           "  --capture FILE        write every byte received and sent, with its time, to FILE\n"
-           "  -h, --help            show this help and exit\n"
-           "  --version             show the version and exit\n"
-           "\n"
-           "Exit status:\n"
-           "  0   the readout ended at its block check byte; with --listen, N telegrams were read\n"
-           "  1   the port could not be opened (the reason is on stderr)\n"
-           "  2   the meter fell silent (time-out)\n"
-           "  64  bad arguments\n"
-           "  73  the capture file cannot be created\n";
+           "                        "
+           + RateList()
+           + "\n"
+             "                        (default auto: 300, with --listen 9600; 115200 too with\n"
+             "                        --framing 8N1)\n"
+             "  --transmit-baud RATE  the rate of the data block in mode C, as the window's choice; default "
+             "auto\n"
+             "  --format FORMAT       text (rows as they arrive, then the labels), csv or json; default "
+             "text\n"
+             "  --address ADDR        send the request to the meter with this address (1 to 32 digits, "
+             "letters\n"
+             "                        and blanks)\n"
+             "  --listen              send nothing; read the telegrams a push meter (mode D, P1 port) sends\n"
+             "  --count N             with --listen: end after N telegrams (default 1)\n"
+             "  --framing FRAMING     with --listen: 7E1 (default) or 8N1\n"
+             "  --capture FILE        write every byte received and sent, with its time, to FILE\n"
+             "  -h, --help            show this help and exit\n"
+             "  --version             show the version and exit\n"
+             "\n"
+             "Exit status:\n"
+             "  0   the readout ended at its block check byte; with --listen, N telegrams were read\n"
+             "  1   the port could not be opened (the reason is on stderr)\n"
+             "  2   the meter fell silent (time-out)\n"
+             "  64  bad arguments\n"
+             "  73  the capture file cannot be created\n";
 }
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error)
@@ -176,7 +181,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     }
     const auto index = BaudIndex(initial);
     if (!index) {
-        error = "--initial-baud takes " + RateList() + (o.eightBits ? " 115200" : "") + ", not '" + initial + "'";
+        error =
+            "--initial-baud takes " + RateList() + (o.eightBits ? " 115200" : "") + ", not '" + initial + "'";
         return std::nullopt;
     }
     o.initialBaudIndex = *index;

@@ -19,12 +19,12 @@ struct Options {
     Format format = Format::Text;
     bool help = false;
     bool version = false;
-    std::string address;       // empty: the request without an address
-    bool listen = false;       // push meter: send nothing, read telegrams
-    int count = 1;             // telegrams to read with --listen
-    bool eightBits = false;    // --framing 8N1 (P1 ports); otherwise 7E1
-    int listenBaud = 9600;     // the rate --listen opens the port at
-    std::string capture;       // file for every byte received and sent
+    std::string address;    // empty: the request without an address
+    bool listen = false;    // push meter: send nothing, read telegrams
+    int count = 1;          // telegrams to read with --listen
+    bool eightBits = false; // --framing 8N1 (P1 ports); otherwise 7E1
+    int listenBaud = 9600;  // the rate --listen opens the port at
+    std::string capture;    // file for every byte received and sent
 };
 
 // Parses the arguments after the program name; on failure returns nothing and

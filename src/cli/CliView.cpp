@@ -11,7 +11,9 @@
 namespace varnel::cli {
 
 CliView::CliView(const Options& options, std::ostream& out, std::ostream& err)
-    : m_options(options), m_out(out), m_err(err)
+    : m_options(options),
+      m_out(out),
+      m_err(err)
 {
     m_texts[IDC_BAUD_LABEL] = kInitialBaudItems[0];
     m_texts[IDC_PROTOCOL_LABEL] = "?";
@@ -122,9 +124,7 @@ void CliView::Emit(const Row& row)
     case Format::Csv:
         m_out << CsvField(row.data) << ',' << CsvField(row.code) << ',' << CsvField(row.value) << "\r\n";
         break;
-    case Format::Json:
-        m_jsonRows.push_back(row);
-        return;
+    case Format::Json: m_jsonRows.push_back(row); return;
     }
     m_out.flush();
 }

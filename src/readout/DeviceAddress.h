@@ -13,7 +13,8 @@ inline bool IsValidDeviceAddress(const std::string& address)
     if (address.empty() || address.size() > kMaxDeviceAddressLength)
         return false;
     for (const char c : address) {
-        const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == ' ';
+        const bool ok =
+            (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == ' ';
         if (!ok)
             return false;
     }

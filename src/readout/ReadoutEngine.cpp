@@ -49,7 +49,11 @@ std::string Hex(const char* format, std::uint8_t b)
 } // namespace
 
 ReadoutEngine::ReadoutEngine(SerialLine& serial, ResultLog& rows, View& view, Clock& clock)
-    : m_serial(serial), m_rows(rows), m_view(view), m_clock(clock), m_request(SignOnRequest(""))
+    : m_serial(serial),
+      m_rows(rows),
+      m_view(view),
+      m_clock(clock),
+      m_request(SignOnRequest(""))
 {
 }
 
@@ -134,23 +138,12 @@ bool ReadoutEngine::ProcessByte(std::uint8_t b)
         }
         if (m_state == READ_IDLE) {
             switch (b) {
-            case SOH:
-                StartFrame(" -- SOH -- ", READ_COMMAND_ID);
-                return;
-            case STX:
-                StartFrame(" -- STX -- ", READ_DATA);
-                return;
-            case ETX:
-                m_rows.AddRow(" -- 03 --", false);
-                break;
-            case EOT:
-                m_rows.AddRow(" -- 04 --", false);
-                break;
-            case NAK:
-                m_rows.AddRow(" -- 15 --", false);
-                break;
-            default:
-                break;
+            case SOH: StartFrame(" -- SOH -- ", READ_COMMAND_ID); return;
+            case STX: StartFrame(" -- STX -- ", READ_DATA); return;
+            case ETX: m_rows.AddRow(" -- 03 --", false); break;
+            case EOT: m_rows.AddRow(" -- 04 --", false); break;
+            case NAK: m_rows.AddRow(" -- 15 --", false); break;
+            default: break;
             }
         }
         if (m_state == READ_AWAIT_IDENT && b == LF) {
@@ -213,7 +206,7 @@ std::string ReadoutEngine::LineText() const
 bool ReadoutEngine::IsEchoOfRequest() const
 {
     return static_cast<std::size_t>(m_rxCount) == m_request.size()
-        && std::memcmp(m_lineBuf, m_request.data(), m_request.size()) == 0;
+           && std::memcmp(m_lineBuf, m_request.data(), m_request.size()) == 0;
 }
 
 void ReadoutEngine::HandleIdentification()

@@ -17,7 +17,10 @@ constexpr std::size_t kMaxLine = 999;
 } // namespace
 
 TelegramReader::TelegramReader(SerialLine& serial, ResultLog& rows, View& view, Clock& clock)
-    : m_serial(serial), m_rows(rows), m_view(view), m_clock(clock)
+    : m_serial(serial),
+      m_rows(rows),
+      m_view(view),
+      m_clock(clock)
 {
 }
 

@@ -46,10 +46,10 @@ private:
     std::string m_line;
     std::uint8_t m_readBuf[kReadChunk] = {};
     std::uint32_t m_deadline = 0;
-    bool m_inTelegram = false;  // identification seen
-    bool m_afterIdent = false;  // the blank line after it is still to come
-    bool m_framed = false;      // opened by STX
-    bool m_awaitEtx = false;    // "!" line of a framed telegram seen
+    bool m_inTelegram = false; // identification seen
+    bool m_afterIdent = false; // the blank line after it is still to come
+    bool m_framed = false;     // opened by STX
+    bool m_awaitEtx = false;   // "!" line of a framed telegram seen
     bool m_awaitBcc = false;
     int m_telegrams = 0;
     int m_count = 1;

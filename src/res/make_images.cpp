@@ -34,9 +34,22 @@ constexpr int kLime = 10;
 constexpr int kWhite = 15;
 
 // Columns covered by the disc in each of the 16 rows; -1 where the row is white.
-constexpr std::array<std::array<int, 2>, 16> kDiscRows{{{-1, -1}, {5, 10}, {4, 11}, {3, 12},
-    {2, 13}, {1, 14}, {1, 14}, {1, 14}, {1, 14}, {1, 14}, {1, 14}, {2, 13}, {3, 12}, {4, 11},
-    {5, 10}, {-1, -1}}};
+constexpr std::array<std::array<int, 2>, 16> kDiscRows{{{-1, -1},
+                                                        {5, 10},
+                                                        {4, 11},
+                                                        {3, 12},
+                                                        {2, 13},
+                                                        {1, 14},
+                                                        {1, 14},
+                                                        {1, 14},
+                                                        {1, 14},
+                                                        {1, 14},
+                                                        {1, 14},
+                                                        {2, 13},
+                                                        {3, 12},
+                                                        {4, 11},
+                                                        {5, 10},
+                                                        {-1, -1}}};
 
 void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes)
 {
@@ -82,8 +95,8 @@ bool WriteDiscBmp(const QString& path, int discIndex)
     }
     QFile f(path);
     return f.open(QIODevice::WriteOnly)
-        && f.write(reinterpret_cast<const char*>(out.data()), static_cast<qint64>(out.size()))
-        == static_cast<qint64>(out.size());
+           && f.write(reinterpret_cast<const char*>(out.data()), static_cast<qint64>(out.size()))
+                  == static_cast<qint64>(out.size());
 }
 
 QImage ToStandardPalette(const QImage& image)
@@ -154,33 +167,17 @@ QImage DrawLogo()
     sub.setPixelSize(10);
     p.setFont(sub);
     p.setPen(QColor(170, 200, 240));
-    p.drawText(QRect(47, 34, 104, 14), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("meter readout"));
+    p.drawText(QRect(47, 34, 104, 14), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("meter readout"));
     p.end();
     return img.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
 }
 
 // 'X' black, '.' white, anything else transparent; the index finger's tip is (5, 0).
 const char* const kHand[] = {
-    "     XX",
-    "    X..X",
-    "    X..X",
-    "    X..X",
-    "    X..X",
-    "    X..XXX",
-    "    X..X..XXX",
-    "    X..X..X..XX",
-    " XX X..X..X..X.X",
-    "X..XX..X..X..X..X",
-    "X...X...........X",
-    " X..............X",
-    "  X.............X",
-    "  X............X",
-    "   X...........X",
-    "   X..........X",
-    "    X.........X",
-    "    X.........X",
-    "    XXXXXXXXXXX",
+    "     XX",           "    X..X",          "    X..X",          "    X..X",         "    X..X",
+    "    X..XXX",        "    X..X..XXX",     "    X..X..X..XX",   " XX X..X..X..X.X", "X..XX..X..X..X..X",
+    "X...X...........X", " X..............X", "  X.............X", "  X............X", "   X...........X",
+    "   X..........X",   "    X.........X",   "    X.........X",   "    XXXXXXXXXXX",
 };
 
 QImage DrawHand()
@@ -208,11 +205,11 @@ int main(int argc, char** argv)
     }
     const QDir dir(QString::fromLocal8Bit(argv[1]));
     bool ok = WriteDiscBmp(dir.filePath(QStringLiteral("disc_red.bmp")), kRed)
-        && WriteDiscBmp(dir.filePath(QStringLiteral("disc_green.bmp")), kLime)
-        && DrawIcon(32).save(dir.filePath(QStringLiteral("icon32.png")))
-        && DrawIcon(16).save(dir.filePath(QStringLiteral("icon16.png")))
-        && DrawLogo().save(dir.filePath(QStringLiteral("logo.png")))
-        && DrawHand().save(dir.filePath(QStringLiteral("hand.png")));
+              && WriteDiscBmp(dir.filePath(QStringLiteral("disc_green.bmp")), kLime)
+              && DrawIcon(32).save(dir.filePath(QStringLiteral("icon32.png")))
+              && DrawIcon(16).save(dir.filePath(QStringLiteral("icon16.png")))
+              && DrawLogo().save(dir.filePath(QStringLiteral("logo.png")))
+              && DrawHand().save(dir.filePath(QStringLiteral("hand.png")));
     if (!ok)
         std::fprintf(stderr, "cannot write the images into %s\n", argv[1]);
     return ok ? 0 : 1;

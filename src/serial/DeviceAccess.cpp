@@ -12,10 +12,9 @@ std::string PermissionAdvice(const std::string& device, const std::string& group
     // Joining root's group would be bad advice; an administrator has to grant access.
     if (group.empty() || group == "root")
         return "Permission denied: this user may not read and write " + device
-            + "; ask the administrator for access to it";
+               + "; ask the administrator for access to it";
     return "Permission denied: " + device + " belongs to the group " + group
-        + "; add this user to it with\n  sudo usermod -aG " + group
-        + " $USER\nthen log out and in again";
+           + "; add this user to it with\n  sudo usermod -aG " + group + " $USER\nthen log out and in again";
 }
 
 std::string DeviceGroup(const std::string& path)

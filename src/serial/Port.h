@@ -30,10 +30,10 @@ struct LineSettings {
     bool operator==(const LineSettings& o) const
     {
         return baudRate == o.baudRate && byteSize == o.byteSize && parity == o.parity
-            && stopBits == o.stopBits && rtsControl == o.rtsControl && dtrControl == o.dtrControl
-            && outxCtsFlow == o.outxCtsFlow && outxDsrFlow == o.outxDsrFlow
-            && dsrSensitivity == o.dsrSensitivity && txContinueOnXoff == o.txContinueOnXoff
-            && outX == o.outX && inX == o.inX && null == o.null;
+               && stopBits == o.stopBits && rtsControl == o.rtsControl && dtrControl == o.dtrControl
+               && outxCtsFlow == o.outxCtsFlow && outxDsrFlow == o.outxDsrFlow
+               && dsrSensitivity == o.dsrSensitivity && txContinueOnXoff == o.txContinueOnXoff
+               && outX == o.outX && inX == o.inX && null == o.null;
     }
     bool operator!=(const LineSettings& o) const { return !(*this == o); }
 };

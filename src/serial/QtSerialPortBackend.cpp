@@ -26,7 +26,10 @@ namespace {
 // Each write call gets this long in all, whatever its length.
 constexpr std::chrono::milliseconds kWriteTimeout{20};
 
-std::string ToStd(const QString& s) { return s.toLocal8Bit().toStdString(); }
+std::string ToStd(const QString& s)
+{
+    return s.toLocal8Bit().toStdString();
+}
 
 bool ToQt(std::uint8_t byteSize, QSerialPort::DataBits& out)
 {
@@ -93,7 +96,8 @@ bool InUseByOther(QSerialPort::SerialPortError error, const QString& path)
     (void)path;
     return false;
 #else
-    return error == QSerialPort::PermissionError && ::access(path.toLocal8Bit().constData(), R_OK | W_OK) == 0;
+    return error == QSerialPort::PermissionError
+           && ::access(path.toLocal8Bit().constData(), R_OK | W_OK) == 0;
 #endif
 }
 
@@ -107,7 +111,10 @@ QtSerialPortBackend::QtSerialPortBackend()
                      [this](QSerialPort::SerialPortError e) { OnError(e); });
 }
 
-QtSerialPortBackend::~QtSerialPortBackend() { Close(); }
+QtSerialPortBackend::~QtSerialPortBackend()
+{
+    Close();
+}
 
 bool QtSerialPortBackend::Open(const std::string& device, const LineSettings& settings, bool forLineTest)
 {
@@ -319,8 +326,7 @@ void QtSerialPortBackend::OnError(QSerialPort::SerialPortError error)
         if (m_port.isOpen())
             Release();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

@@ -22,7 +22,10 @@ void SetCharacterFormat(LineSettings& s, std::int32_t baudRate, bool eightBits)
 } // namespace
 
 SerialLine::SerialLine(Port& port, Clock& clock, View& view, const PortNames& names)
-    : m_port(port), m_clock(clock), m_view(view), m_names(names)
+    : m_port(port),
+      m_clock(clock),
+      m_view(view),
+      m_names(names)
 {
 }
 
@@ -42,7 +45,8 @@ int SerialLine::OpenPort()
     if (!m_deviceOverride.empty())
         m_device = m_deviceOverride;
     else
-        m_device = number <= std::numeric_limits<int>::max() ? m_names.DeviceFor(static_cast<int>(number)) : "";
+        m_device =
+            number <= std::numeric_limits<int>::max() ? m_names.DeviceFor(static_cast<int>(number)) : "";
     m_openError.clear();
     if (m_device.empty()) {
         m_openError = "no device is known for " + PortName();

@@ -174,7 +174,8 @@ std::optional<Line> FindKey(std::string_view text, const SectionSpan& span, std:
     return std::nullopt;
 }
 
-std::optional<std::string_view> FindValue(std::string_view text, std::string_view section, std::string_view key)
+std::optional<std::string_view> FindValue(std::string_view text, std::string_view section,
+                                          std::string_view key)
 {
     section = Trim(section);
     key = Trim(key);

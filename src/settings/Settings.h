@@ -20,12 +20,13 @@ struct Settings {
     int portIndex = 0;       // "PortCOM": 0 is COM1
     int posX = kDefaultPosX; // "PosX", "PosY": the window's outer top-left, screen pixels
     int posY = kDefaultPosY;
-    int posDX = 300;         // "PosDX", "PosDY": the outer size at the last exit
+    int posDX = 300; // "PosDX", "PosDY": the outer size at the last exit
     int posDY = 300;
 
     bool operator==(const Settings& o) const
     {
-        return portIndex == o.portIndex && posX == o.posX && posY == o.posY && posDX == o.posDX && posDY == o.posDY;
+        return portIndex == o.portIndex && posX == o.posX && posY == o.posY && posDX == o.posDX
+               && posDY == o.posDY;
     }
 };
 

@@ -91,7 +91,8 @@ LinkLabelDesktop SystemDesktop()
 }
 
 CLinkLabel::CLinkLabel(const QString& text, QWidget* parent)
-    : QLabel(text, parent), m_desktop(SystemDesktop())
+    : QLabel(text, parent),
+      m_desktop(SystemDesktop())
 {
     // A plain static control: left and top aligned, text taken literally.
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -228,11 +229,9 @@ int CLinkLabel::OpenTarget(const QString& url)
 void CLinkLabel::ShowOpenError(int code)
 {
     const char* message = OpenErrorMessage(static_cast<unsigned>(code));
-    const QString reason = message != nullptr
-                               ? QString::fromLatin1(message)
-                               : QString::asprintf("Unknown Error (%d) occurred.", code);
-    const QString caption =
-        QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    const QString reason = message != nullptr ? QString::fromLatin1(message)
+                                              : QString::asprintf("Unknown Error (%d) occurred.", code);
+    const QString caption = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     m_desktop.showMessage(QMessageBox::Warning, caption,
                           QStringLiteral("Unable to open hyperlink:\n\n") + reason, window());
 }
@@ -271,8 +270,7 @@ bool CLinkLabel::event(QEvent* event)
 {
     if (event->type() == QEvent::ToolTip) {
         const auto* help = static_cast<QHelpEvent*>(event);
-        if (m_toolTip.created && !m_toolTip.text.isEmpty() &&
-            m_toolTip.area.contains(help->pos())) {
+        if (m_toolTip.created && !m_toolTip.text.isEmpty() && m_toolTip.area.contains(help->pos())) {
             QToolTip::showText(help->globalPos(), m_toolTip.text, this, m_toolTip.area);
         } else {
             QToolTip::hideText();

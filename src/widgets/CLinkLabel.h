@@ -34,8 +34,7 @@ struct LinkLabelDesktop {
     std::function<QString()> browserCommand;
     // Starts a program without a shell; true when it started.
     std::function<bool(const QString& program, const QStringList& arguments)> startProgram;
-    std::function<void(QMessageBox::Icon icon, const QString& caption, const QString& text,
-                       QWidget* parent)>
+    std::function<void(QMessageBox::Icon icon, const QString& caption, const QString& text, QWidget* parent)>
         showMessage;
     std::function<void()> beep;
 };

@@ -20,7 +20,7 @@ using namespace varnel;
 namespace {
 
 constexpr int kBothLines = TIOCM_RTS | TIOCM_DTR;
-constexpr int kBreakBit = 0x40; // line control register: TxD held at space
+constexpr int kBreakBit = 0x40;     // line control register: TxD held at space
 constexpr int kSevenEvenOne = 0x1A; // word length 7, one stop bit, even parity on
 
 int ModemLines(int fd)

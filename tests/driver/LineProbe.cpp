@@ -22,8 +22,11 @@ std::string State(int fd)
     const tcflag_t c = t.c_cflag;
     char state[64];
     std::snprintf(state, sizeof state, "%u %c%c%c %s %s", t.c_ospeed, "5678"[(c & CSIZE) / CS6],
-        !(c & PARENB) ? 'N' : (c & PARODD) ? 'O' : 'E', (c & CSTOPB) ? '2' : '1',
-        (lines & TIOCM_RTS) ? "RTS" : "rts", (lines & TIOCM_DTR) ? "DTR" : "dtr");
+                  !(c & PARENB)  ? 'N'
+                  : (c & PARODD) ? 'O'
+                                 : 'E',
+                  (c & CSTOPB) ? '2' : '1', (lines & TIOCM_RTS) ? "RTS" : "rts",
+                  (lines & TIOCM_DTR) ? "DTR" : "dtr");
     return state;
 }
 

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     using namespace varnel;
     static const std::string logPath =
-        (std::filesystem::temp_directory_path() / ("varnel-fuzz-" + std::to_string(::getpid()) + ".txt")).string();
+        (std::filesystem::temp_directory_path() / ("varnel-fuzz-" + std::to_string(::getpid()) + ".txt"))
+            .string();
     test::FakeClock clock;
     test::FakePort port(&clock);
     test::RecordingView view;

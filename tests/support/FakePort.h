@@ -26,7 +26,11 @@ public:
             device = dev;
         return open;
     }
-    void Close() override { Call("close"); open = false; }
+    void Close() override
+    {
+        Call("close");
+        open = false;
+    }
     bool Apply(const LineSettings& s) override { return Call("apply " + Describe(s)); }
     std::size_t Write(const std::uint8_t* data, std::size_t count) override
     {

@@ -14,11 +14,15 @@ namespace varnel::test {
 class RecordingView final : public View {
 public:
     void SetControlText(int id, const std::string& text) override { texts[id] = text; }
-    int ComboSelection(int id) const override { return comboSelection.count(id) ? comboSelection.at(id) : -1; }
+    int ComboSelection(int id) const override
+    {
+        return comboSelection.count(id) ? comboSelection.at(id) : -1;
+    }
     std::string ComboItemText(int id, int index) const override
     {
         const auto it = comboItems.find(id);
-        const bool known = it != comboItems.end() && index >= 0 && index < static_cast<int>(it->second.size());
+        const bool known =
+            it != comboItems.end() && index >= 0 && index < static_cast<int>(it->second.size());
         return known ? it->second[static_cast<std::size_t>(index)] : std::string();
     }
     bool IsChecked(int id) const override { return checks.count(id) && checks.at(id); }
@@ -27,7 +31,11 @@ public:
         timers[id] = static_cast<int>(period.count());
         journal.push_back("start " + std::to_string(id) + " " + std::to_string(period.count()));
     }
-    void StopTimer(int id) override { timers.erase(id); journal.push_back("stop " + std::to_string(id)); }
+    void StopTimer(int id) override
+    {
+        timers.erase(id);
+        journal.push_back("stop " + std::to_string(id));
+    }
     void ShowMessage(const std::string& text, MessageIcon icon) override
     {
         messages.push_back({text, icon});
@@ -43,7 +51,11 @@ public:
         Row& row = rows.at(static_cast<std::size_t>(index));
         row = Row{row.text, code, value, true};
     }
-    void DeleteAllRows() override { rows.clear(); journal.push_back("delete rows"); }
+    void DeleteAllRows() override
+    {
+        rows.clear();
+        journal.push_back("delete rows");
+    }
     void EnsureRowVisible(int index) override { lastVisible = index; }
     void ShowControl(int id, bool show) override
     {

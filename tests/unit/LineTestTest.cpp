@@ -44,11 +44,14 @@ struct StateTable : ::testing::TestWithParam<Transition> {
     StateTable() { lineTest.SetLayoutHeight(kStartupHeight); }
     std::string State() const
     {
-        const auto disc = [this](int g) { return view.visible.count(g) && view.visible.at(g) ? "green" : "red"; };
+        const auto disc = [this](int g) {
+            return view.visible.count(g) && view.visible.at(g) ? "green" : "red";
+        };
         return "test=" + std::to_string(serial.m_testMode) + " break=" + std::to_string(serial.m_breakOn)
-            + " txd=" + disc(IDC_TXD_GREEN) + " rxd=" + disc(IDC_RXD_GREEN)
-            + (view.TimerRunning(TIMER_LINE_STATUS) ? " refreshing" : "") + (serial.IsOpen() ? " open" : "")
-            + (view.toolTips.count(IDC_RXD_RED) ? " tip='" + view.toolTips.at(IDC_RXD_RED) + "'" : "");
+               + " txd=" + disc(IDC_TXD_GREEN) + " rxd=" + disc(IDC_RXD_GREEN)
+               + (view.TimerRunning(TIMER_LINE_STATUS) ? " refreshing" : "")
+               + (serial.IsOpen() ? " open" : "")
+               + (view.toolTips.count(IDC_RXD_RED) ? " tip='" + view.toolTips.at(IDC_RXD_RED) + "'" : "");
     }
 
     test::FakeClock clock;
@@ -64,10 +67,16 @@ TEST_P(StateTable, Transition)
     const Transition& t = GetParam();
     for (const char* s = t.from; *s; ++s) {
         port.failOpen = *s == 'F' || *s == 'f';
-        port.breakSeen = *s == 'y' ? BreakSeen::Yes : *s == 'U' || *s == 'u' ? BreakSeen::Unsupported : BreakSeen::No;
+        port.breakSeen = *s == 'y'                ? BreakSeen::Yes
+                         : *s == 'U' || *s == 'u' ? BreakSeen::Unsupported
+                                                  : BreakSeen::No;
         switch (*s) {
-        case 'R': ASSERT_EQ(serial.OpenPort(), 0); view.StartTimer(TIMER_RECEIVE, std::chrono::milliseconds(50)); break;
-        case 'T': case 'F': lineTest.OnTest(); break;
+        case 'R':
+            ASSERT_EQ(serial.OpenPort(), 0);
+            view.StartTimer(TIMER_RECEIVE, std::chrono::milliseconds(50));
+            break;
+        case 'T':
+        case 'F': lineTest.OnTest(); break;
         case 'B': lineTest.OnBreak(); break;
         case 'C': serial.ClosePort(); break;
         case 'U': lineTest.RefreshLineStatus(); break;
@@ -80,22 +89,31 @@ TEST_P(StateTable, Transition)
     (lineTest.*t.event)();
 
     const auto joined = [](const std::vector<std::string>& calls) {
-        std::string out; for (const auto& c : calls) out += c + "|"; return out; };
+        std::string out;
+        for (const auto& c : calls)
+            out += c + "|";
+        return out;
+    };
     EXPECT_EQ(joined(port.calls), t.portCalls);
     EXPECT_EQ(joined(view.journal), t.viewCalls);
     for (const auto& m : view.messages)
         EXPECT_EQ(m.icon, MessageIcon::Stop) << m.text;
-    // Every Test (a second one, one inside Break, a failed one) moves the bottom to the same place; nothing else does.
-    EXPECT_EQ(view.windowBottoms, std::vector<int>(t.viewCalls.rfind(kStopPoll, 0) == 0, kStartupHeight + 50));
+    // Every Test (a second one, one inside Break, a failed one) moves the bottom to the same place; nothing
+    // else does.
+    EXPECT_EQ(view.windowBottoms,
+              std::vector<int>(t.viewCalls.rfind(kStopPoll, 0) == 0, kStartupHeight + 50));
     EXPECT_EQ(State(), t.after);
 }
 
 // Break enters the mode holding it (one box if the open fails); Read leaves the port as it is; RTS and DTR
 // follow their own box; a tick changes RxD only, and a tool tip says why RxD stays red where it must.
 const Transition kTransitions[] = {
-    {"TestDuringReadoutStopsPollingAndReopens", "R", kTest, "close|" + kOpen + "break off|", kEntered, kInTest},
-    {"TestFailsWhileBreakHeldKeepsRefreshing", "TBf", kTest, "close|" + kOpen, kEnterFailed, kNormal + " refreshing"},
-    {"BreakFromNormalEntersModeAndHoldsIt", "", kBreak, kOpen + "break off|break on|", kEntered + kTxdGreen, kBreakOn},
+    {"TestDuringReadoutStopsPollingAndReopens", "R", kTest, "close|" + kOpen + "break off|", kEntered,
+     kInTest},
+    {"TestFailsWhileBreakHeldKeepsRefreshing", "TBf", kTest, "close|" + kOpen, kEnterFailed,
+     kNormal + " refreshing"},
+    {"BreakFromNormalEntersModeAndHoldsIt", "", kBreak, kOpen + "break off|break on|", kEntered + kTxdGreen,
+     kBreakOn},
     {"BreakOpenFailsOneBox", "f", kBreak, kOpen, kEnterFailed, kNormal},
     {"BreakWhileTestingSetsBreak", "T", kBreak, "break on|", kTxdGreen, kBreakOn},
     {"BreakWhileHeldReleasesIt", "TB", kBreak, "break off|", kTxdRed, kInTest},

@@ -1,4 +1,5 @@
-// What the end-to-end tests cannot see of the simulated meter: exact timing, a fault's bytes, telnet framing, data files.
+// What the end-to-end tests cannot see of the simulated meter: exact timing, a fault's bytes, telnet framing,
+// data files.
 #include "MeterData.h"
 #include "MeterProtocol.h"
 #include "Telnet.h"
@@ -28,7 +29,10 @@ const std::string kAck9600 = "\006050\r\n";
 struct Line {
     explicit Line(MeterConfig config) : meter(std::move(config)) {}
 
-    void Send(const std::string& b) { meter.Receive(reinterpret_cast<const std::uint8_t*>(b.data()), b.size(), now, baud); }
+    void Send(const std::string& b)
+    {
+        meter.Receive(reinterpret_cast<const std::uint8_t*>(b.data()), b.size(), now, baud);
+    }
     void Run(SimTime limit, bool toLineEnd = false)
     {
         const SimTime end = now + limit;
@@ -79,21 +83,32 @@ std::string BlockOf(const std::string& text, std::size_t from = 0)
 {
     const auto stx = text.find('\x02', from);
     const auto etx = text.find('\x03', stx);
-    return stx == std::string::npos || etx == std::string::npos || etx + 1 >= text.size() ? "" : text.substr(stx, etx - stx + 2);
+    return stx == std::string::npos || etx == std::string::npos || etx + 1 >= text.size()
+               ? ""
+               : text.substr(stx, etx - stx + 2);
 }
 
 // A block's check byte: the XOR of all after STX, in 7 bits.
-char XorAfterStx(const std::string& b) { return std::accumulate(b.begin() + 1, b.end() - 1, '\0', std::bit_xor<char>()); }
-bool Good(const std::string& b) { return b.size() > 2 && b.back() == XorAfterStx(b) && (b.back() & 0x80) == 0; }
-bool GoodBlock(const Line& l) { return Good(BlockOf(l.text)); }
+char XorAfterStx(const std::string& b)
+{
+    return std::accumulate(b.begin() + 1, b.end() - 1, '\0', std::bit_xor<char>());
+}
+bool Good(const std::string& b)
+{
+    return b.size() > 2 && b.back() == XorAfterStx(b) && (b.back() & 0x80) == 0;
+}
+bool GoodBlock(const Line& l)
+{
+    return Good(BlockOf(l.text));
+}
 
 struct Exchange {
     const char* name;
     const char* identification;
     std::vector<Fault> faults;
-    std::string ack;  // empty: the reader sends none
-    int rate;         // the reader's rate from the acknowledgement on
-    std::string report;  // mode, offered, data and reader's rate at the block, anomalies, outcome, break reply
+    std::string ack;    // empty: the reader sends none
+    int rate;           // the reader's rate from the acknowledgement on
+    std::string report; // mode, offered, data and reader's rate at the block, anomalies, outcome, break reply
     std::function<bool(const Line&)> line = GoodBlock;
 };
 
@@ -107,41 +122,76 @@ TEST_P(MeterSimExchange, MeterTakesTheAskedRateChecksTheReaderAndShowsItsFault)
     Line line(config);
     line.Read(c.ack, c.rate);
     const ReadoutReport r = line.OnlyReport();
-    EXPECT_EQ((std::ostringstream() << r.mode << ' ' << r.offeredBaud << ' ' << r.dataBaud << ' ' << r.readerBaudAtData << ' '
-               << r.anomalies.size() << ' ' << r.outcome << (r.breakReply.empty() ? "" : " ") << r.breakReply).str(), c.report)
+    EXPECT_EQ((std::ostringstream() << r.mode << ' ' << r.offeredBaud << ' ' << r.dataBaud << ' '
+                                    << r.readerBaudAtData << ' ' << r.anomalies.size() << ' ' << r.outcome
+                                    << (r.breakReply.empty() ? "" : " ") << r.breakReply)
+                  .str(),
+              c.report)
         << r.ToJson();
     EXPECT_TRUE(c.line(line)) << testing::PrintToString(line.text);
 }
 
 // A fault in a mode C readout the reader acknowledges and switches for.
-Exchange Faulty(const char* name, Fault fault, std::function<bool(const Line&)> line, const char* report = "C 9600 9600 9600 0 complete")
+Exchange Faulty(const char* name, Fault fault, std::function<bool(const Line&)> line,
+                const char* report = "C 9600 9600 9600 0 complete")
 {
     return {name, kId, {fault}, kAck9600, 9600, report, std::move(line)};
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, MeterSimExchange, testing::Values(
-    Exchange{"ModeCLowerRateAsked", kId, {}, "\006030\r\n", 2400, "C 9600 2400 2400 0 complete"},
-    Exchange{"ModeCHigherRateAsked", "/VAR4SIM", {}, "\006060\r\n", 19200, "C 4800 19200 19200 1 complete"},
-    Exchange{"ModeCReaderDidNotSwitch", kId, {}, kAck9600, 300, "C 9600 9600 300 1 complete"},
-    Exchange{"ModeCNoAcknowledgement", kId, {}, "", 300, "C 9600 300 300 1 complete",
-             [](auto& l) { return GoodBlock(l) && l.at[19] - l.at[18] == kAckWait + kDefaultReaction + 33'333'333ns; }},
-    Exchange{"ModeCMalformedAcknowledgement", kId, {}, "\00605\r\n", 300, "C 9600 300 300 2 complete"},
-    Exchange{"ModeB", "/VARC\\2SIM", {}, "", 2400, "B 2400 2400 2400 0 complete"},
-    Exchange{"ModeBReaderStayed", "/VARE", {}, "", 300, "B 9600 9600 300 1 complete"},
-    Exchange{"ModeA", "/VAR SIM", {}, "", 300, "A 300 300 300 0 complete"},
-    Faulty("NoSlash", Fault::NoSlash, [](auto& l) { return l.text.rfind(kIdentLine.substr(1), 0) == 0; }),
-    Faulty("GarbageBefore", Fault::GarbageBefore, [](auto& l) { return l.text.find('/') > 0 && l.text.find(kIdentLine + '\x02') == l.text.find('/'); }),
-    Faulty("BadBcc", Fault::BadBcc, [](auto& l) { return BlockOf(l.text).size() > 2 && !GoodBlock(l) && (l.text.back() & 0x80) == 0; }),
-    Faulty("LongLine", Fault::LongLine, [](auto& l) { return GoodBlock(l) && BlockOf(l.text).find('\n') == 1500u + 18; }),
-    Faulty("Stall", Fault::Stall, [](auto& l) { return GoodBlock(l) && l.at.back() - l.at[19] >= 4s && l.at.back() - l.at[19] < 4s + 200ms; }),
-    Faulty("BreakWithoutReply", Fault::Break, [](auto& l) { return GoodBlock(l) && l.text.substr(l.text.size() - 5) == "\001B0\x03q"; },
-           "C 9600 9600 9600 1 complete missing"),
-    // The check byte 'h' is over all after SOH.
-    Faulty("Password", Fault::Password, [](auto& l) { return l.text.substr(19) == "\001P0\x02(12345678)\003h"; }, "C 9600 0 0 0 password"),
-    Faulty("LfOnly", Fault::LfOnly,
-           [](auto& l) { return GoodBlock(l) && l.text.find('\r') == std::string::npos && l.text.find("\n!\n\x03") != std::string::npos; }),
-    Faulty("Unsolicited", Fault::Unsolicited,
-           [](auto& l) { return GoodBlock(l) && Good(BlockOf(l.text, l.text.find('\x03') + 2)) && l.at.back() - l.at[19] >= 1s; })),
+INSTANTIATE_TEST_SUITE_P(
+    Table, MeterSimExchange,
+    testing::Values(
+        Exchange{"ModeCLowerRateAsked", kId, {}, "\006030\r\n", 2400, "C 9600 2400 2400 0 complete"},
+        Exchange{
+            "ModeCHigherRateAsked", "/VAR4SIM", {}, "\006060\r\n", 19200, "C 4800 19200 19200 1 complete"},
+        Exchange{"ModeCReaderDidNotSwitch", kId, {}, kAck9600, 300, "C 9600 9600 300 1 complete"},
+        Exchange{"ModeCNoAcknowledgement",
+                 kId,
+                 {},
+                 "",
+                 300,
+                 "C 9600 300 300 1 complete",
+                 [](auto& l) {
+                     return GoodBlock(l) && l.at[19] - l.at[18] == kAckWait + kDefaultReaction + 33'333'333ns;
+                 }},
+        Exchange{"ModeCMalformedAcknowledgement", kId, {}, "\00605\r\n", 300, "C 9600 300 300 2 complete"},
+        Exchange{"ModeB", "/VARC\\2SIM", {}, "", 2400, "B 2400 2400 2400 0 complete"},
+        Exchange{"ModeBReaderStayed", "/VARE", {}, "", 300, "B 9600 9600 300 1 complete"},
+        Exchange{"ModeA", "/VAR SIM", {}, "", 300, "A 300 300 300 0 complete"},
+        Faulty("NoSlash", Fault::NoSlash, [](auto& l) { return l.text.rfind(kIdentLine.substr(1), 0) == 0; }),
+        Faulty("GarbageBefore", Fault::GarbageBefore,
+               [](auto& l) {
+                   return l.text.find('/') > 0 && l.text.find(kIdentLine + '\x02') == l.text.find('/');
+               }),
+        Faulty("BadBcc", Fault::BadBcc,
+               [](auto& l) {
+                   return BlockOf(l.text).size() > 2 && !GoodBlock(l) && (l.text.back() & 0x80) == 0;
+               }),
+        Faulty("LongLine", Fault::LongLine,
+               [](auto& l) { return GoodBlock(l) && BlockOf(l.text).find('\n') == 1500u + 18; }),
+        Faulty("Stall", Fault::Stall,
+               [](auto& l) {
+                   return GoodBlock(l) && l.at.back() - l.at[19] >= 4s && l.at.back() - l.at[19] < 4s + 200ms;
+               }),
+        Faulty(
+            "BreakWithoutReply", Fault::Break,
+            [](auto& l) { return GoodBlock(l) && l.text.substr(l.text.size() - 5) == "\001B0\x03q"; },
+            "C 9600 9600 9600 1 complete missing"),
+        // The check byte 'h' is over all after SOH.
+        Faulty(
+            "Password", Fault::Password,
+            [](auto& l) { return l.text.substr(19) == "\001P0\x02(12345678)\003h"; },
+            "C 9600 0 0 0 password"),
+        Faulty("LfOnly", Fault::LfOnly,
+               [](auto& l) {
+                   return GoodBlock(l) && l.text.find('\r') == std::string::npos
+                          && l.text.find("\n!\n\x03") != std::string::npos;
+               }),
+        Faulty("Unsolicited", Fault::Unsolicited,
+               [](auto& l) {
+                   return GoodBlock(l) && Good(BlockOf(l.text, l.text.find('\x03') + 2))
+                          && l.at.back() - l.at[19] >= 1s;
+               })),
     [](const testing::TestParamInfo<Exchange>& info) { return info.param.name; });
 
 TEST(MeterSimPacing, EachByteTakesTenBitTimesAtTheReadersRateAfterTheReactionTime)
@@ -166,13 +216,15 @@ TEST(MeterSimPacing, EachByteTakesTenBitTimesAtTheReadersRateAfterTheReactionTim
 TEST(MeterSimRequest, OnlyAWellFormedRequestIsAnsweredAndANewOneStartsOver)
 {
     Line line(Config({Fault::Stall}));
-    line.request = "/?" + std::string(33, '1') + "!\r\n" + "/?!\n/!\r\nxx\x15/?/?12345678!\r\n"; // too long, no CR, no '?'
-    line.Read(kAck9600, 9600, 2s); // into the stall
+    line.request = "/?" + std::string(33, '1') + "!\r\n"
+                   + "/?!\n/!\r\nxx\x15/?/?12345678!\r\n"; // too long, no CR, no '?'
+    line.Read(kAck9600, 9600, 2s);                         // into the stall
     line.text.clear();
     line.request = "/?!\r\n"; // at the data rate: the meter takes it all the same
     line.Read("", 300, 0s);
     const ReadoutReport report = line.OnlyReport();
-    EXPECT_EQ(report.request + "|" + report.address + "|" + report.outcome, "/?12345678!\r\n|12345678|interrupted");
+    EXPECT_EQ(report.request + "|" + report.address + "|" + report.outcome,
+              "/?12345678!\r\n|12345678|interrupted");
     EXPECT_TRUE(line.meter.InReadout());
     EXPECT_EQ(line.text, kIdentLine);
 }
@@ -182,18 +234,21 @@ TEST(MeterSimDataFile, RawCaptureSplitsAtItsIdentificationTextLinesKeepTheirEndM
     test::TempDir dir;
     MeterConfig config;
     std::string error;
-    const auto load = [&](const std::string& name, const std::string& bytes, bool keepIdentification = false) {
+    const auto load = [&](const std::string& name, const std::string& bytes,
+                          bool keepIdentification = false) {
         std::ofstream(dir.File(name), std::ios::binary) << bytes;
         EXPECT_TRUE(LoadDataFile(dir.File(name), config = MeterConfig{}, keepIdentification, error)) << error;
         return config;
     };
     load("echo.BIN", "\x7F/?!\r\n/ABC4XY\r\n\006040\r\n\0021(2)\r\n!\r\n\x03q");
-    EXPECT_EQ(config.preamble + "|" + config.identification + "|" + config.identificationEnd, "\x7F/?!\r\n|/ABC4XY|\r\n");
+    EXPECT_EQ(config.preamble + "|" + config.identification + "|" + config.identificationEnd,
+              "\x7F/?!\r\n|/ABC4XY|\r\n");
     EXPECT_EQ(config.raw.value_or(""), "\006040\r\n\0021(2)\r\n!\r\n\x03q");
 
     Line line(load("lines.txt", "/XYZ5M\r\n1.8.0(1*kWh)\n96.7.5(0969)!\r\n\n", true));
     line.Read();
-    EXPECT_EQ(line.text.substr(0, line.text.size() - 1), kIdentLine + "\0021.8.0(1*kWh)\r\n96.7.5(0969)!\r\n\x03");
+    EXPECT_EQ(line.text.substr(0, line.text.size() - 1),
+              kIdentLine + "\0021.8.0(1*kWh)\r\n96.7.5(0969)!\r\n\x03");
 
     EXPECT_FALSE(LoadDataFile(dir.File("does-not-exist.txt"), config, false, error));
     EXPECT_NE(error.find("does-not-exist.txt"), std::string::npos);
@@ -206,7 +261,8 @@ TEST(Telnet, EncodingDoublesIacOnlyAndDecodingKeepsTheDataWhereverAReadSplitsIt)
     std::string all(256, '\0');
     std::iota(all.begin(), all.end(), '\0');
     // Negotiation on connect, a subnegotiation, every byte, two-byte commands.
-    const std::string sent = "\xFF\xFB\x01\xFF\xFB\x03\xFF\xFD\000a\xFF\xFA\x18\x01\xFF\xFF\x02\xFF\xF0"s + TelnetEncode(all) + "\xFF\363b\xFF\xF1";
+    const std::string sent = "\xFF\xFB\x01\xFF\xFB\x03\xFF\xFD\000a\xFF\xFA\x18\x01\xFF\xFF\x02\xFF\xF0"s
+                             + TelnetEncode(all) + "\xFF\363b\xFF\xF1";
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(sent.data());
     for (std::size_t split = 0; split <= sent.size(); ++split) {
         TelnetDecoder decoder;

@@ -22,16 +22,34 @@ protected:
 // line. No comment or bare name is a key; the first key and section of a name count.
 TEST_F(ProfileFileTest, ReadsNamesAndValuesAsTheProfileFunctionsDo)
 {
-    std::ofstream(m_file, std::ios::binary) << "; PortCOM=9\r\nOutside=1\r\n[Other]\r\nPortCOM=8\r\n;PosX=5\r\nPosX\r\n"
-        " \t\v\f\x1a[VARNEL] \t\v\f\x1a; ours\r\n \t\v\f\x1aportcom \t\v\f\x1a=\r \t\v\f\x1a" "3 \t\v\f\x1a\r\r\n"
-        "PosY=1\r\nposy=2\r\nHex=0xaF\r\nBin=0b102\r\nUpperX=0X1A\r\nWrap=4294967295\r\nQuoted=\"-40\"\r\n"
-        "Half='7\r\nCtl=\x01 12abc\x1f\r\nEmpty=\r\nNul=\0 9\r\n[Ports\r\nLate=4\r\n[Varnel]\r\nPosDX=77\r\n"s;
-    const struct { const char *key, *text; int number; const char* section = "Varnel"; } cases[] = {
-        {"PortCOM", "3", 3}, {"\fPORTCOM\v", "3", 3, "\n varnel\t"}, {"portcom", "8", 8, "other"},
-        {"PosX", "none", 7, "other"}, {"PosY", "1", 1}, {"PosDX", "none", 7}, {"Outside", "none", 7}, {"Late", "4", 4},
-        {"Late", "none", 7, "Ports"}, {"Hex", "0xaF", 175}, {"Bin", "0b102", 2}, {"UpperX", "0X1A", 0},
-        {"Wrap", "4294967295", -1}, {"Quoted", "-40", -40}, {"Half", "'7", 0}, {"Ctl", "\x01 12abc\x1f", 12},
-        {"Empty", "", 7}, {"Nul", "", 7}};
+    std::ofstream(m_file, std::ios::binary)
+        << "; PortCOM=9\r\nOutside=1\r\n[Other]\r\nPortCOM=8\r\n;PosX=5\r\nPosX\r\n"
+           " \t\v\f\x1a[VARNEL] \t\v\f\x1a; ours\r\n \t\v\f\x1aportcom \t\v\f\x1a=\r \t\v\f\x1a"
+           "3 \t\v\f\x1a\r\r\n"
+           "PosY=1\r\nposy=2\r\nHex=0xaF\r\nBin=0b102\r\nUpperX=0X1A\r\nWrap=4294967295\r\nQuoted=\"-40\"\r\n"
+           "Half='7\r\nCtl=\x01 12abc\x1f\r\nEmpty=\r\nNul=\0 9\r\n[Ports\r\nLate=4\r\n[Varnel]\r\nPosDX=77\r\n"s;
+    const struct {
+        const char *key, *text;
+        int number;
+        const char* section = "Varnel";
+    } cases[] = {{"PortCOM", "3", 3},
+                 {"\fPORTCOM\v", "3", 3, "\n varnel\t"},
+                 {"portcom", "8", 8, "other"},
+                 {"PosX", "none", 7, "other"},
+                 {"PosY", "1", 1},
+                 {"PosDX", "none", 7},
+                 {"Outside", "none", 7},
+                 {"Late", "4", 4},
+                 {"Late", "none", 7, "Ports"},
+                 {"Hex", "0xaF", 175},
+                 {"Bin", "0b102", 2},
+                 {"UpperX", "0X1A", 0},
+                 {"Wrap", "4294967295", -1},
+                 {"Quoted", "-40", -40},
+                 {"Half", "'7", 0},
+                 {"Ctl", "\x01 12abc\x1f", 12},
+                 {"Empty", "", 7},
+                 {"Nul", "", 7}};
     const ProfileFile file(m_file);
     for (const auto& c : cases) {
         EXPECT_EQ(file.GetString(c.section, c.key, "none"), c.text) << c.key;
@@ -44,20 +62,28 @@ TEST_F(ProfileFileTest, ReadsNamesAndValuesAsTheProfileFunctionsDo)
 TEST_F(ProfileFileTest, WriteChangesOnlyItsOwnLine)
 {
     const std::string ours = "[Varnel]\nPortCOM=1\n";
-    const std::string corrupt = "\x00\xff\xfe[Var\x00nel]\x01=\x02\n[Varnel]\njunk"s + std::string(200000, 'x')
-        + "\nPosX=250\nPosY=\x00\x00\n[Ports\nPosDX=640\n\x1a\x1a\x1a"s;
-    const struct { std::string before, key, value, after; } cases[] = {
+    const std::string corrupt = "\x00\xff\xfe[Var\x00nel]\x01=\x02\n[Varnel]\njunk"s
+                                + std::string(200000, 'x')
+                                + "\nPosX=250\nPosY=\x00\x00\n[Ports\nPosDX=640\n\x1a\x1a\x1a"s;
+    const struct {
+        std::string before, key, value, after;
+    } cases[] = {
         {"; mine\r\n[other]\r\nPosX=1\r\n\r\n[VARNEL]\r\n  posx = 5  \r\nPosY=6\r\n", "PosX", "-12",
          "; mine\r\n[other]\r\nPosX=1\r\n\r\n[VARNEL]\r\n  posx = -12\r\nPosY=6\r\n"},
         {corrupt, "PosX", "-12", std::string(corrupt).replace(corrupt.find("PosX=250"), 8, "PosX=-12")},
         {ours + "\n[Ports]\nCOM33=/dev/x\n", "PosX", "250", ours + "PosX=250\n\n[Ports]\nCOM33=/dev/x\n"},
         {"[Ports]\r\nCOM1=/dev/a", "PortCOM", "2", "[Ports]\r\nCOM1=/dev/a\r\n[Varnel]\r\nPortCOM=2\r\n"},
         {"\xEF\xBB\xBF" + ours, "PortCOM", "2", "\xEF\xBB\xBF[Varnel]\nPortCOM=2\n"},
-        {ours, "PortCOM", "1\n[Evil]", ours}, {ours, "PortCOM", "1\0002"s, ours}, {ours, "Port=COM", "1", ours},
-        {ours, "[Port", "1", ours}, {ours, ";Port", "1", ours}, {ours, " ", "1", ours}};
+        {ours, "PortCOM", "1\n[Evil]", ours},
+        {ours, "PortCOM", "1\0002"s, ours},
+        {ours, "Port=COM", "1", ours},
+        {ours, "[Port", "1", ours},
+        {ours, ";Port", "1", ours},
+        {ours, " ", "1", ours}};
     for (const auto& c : cases) {
         std::ofstream(m_file, std::ios::binary) << c.before;
-        EXPECT_EQ(ProfileFile(m_file).WriteString("Varnel", c.key, c.value), c.after != c.before) << c.key << c.value;
+        EXPECT_EQ(ProfileFile(m_file).WriteString("Varnel", c.key, c.value), c.after != c.before)
+            << c.key << c.value;
         EXPECT_EQ(test::ReadFileBytes(m_file), c.after); // as the destructor flushed it
     }
     EXPECT_FALSE(ProfileFile(m_file).WriteString("Var]nel", "PortCOM", "1"));
@@ -71,10 +97,15 @@ TEST_F(ProfileFileTest, ObstaclesFailQuietlyAndKeepWhatIsThere)
     std::ofstream(dir / "plain") << "x";
     fs::create_directories(dir / "folder.ini" / "inside");
     ASSERT_EQ(mkfifo((dir / "pipe.ini").c_str(), 0600), 0);
-    std::ofstream(dir / "large.ini") << "[Varnel]\n" << std::string(2 << 20, ';') << "\n"; // too large to be ours
+    std::ofstream(dir / "large.ini") << "[Varnel]\n"
+                                     << std::string(2 << 20, ';') << "\n"; // too large to be ours
     const fs::path mem = "/proc/self/mem";
-    for (const auto& path : {dir / "plain" / "Varnel.ini", dir / "folder.ini", dir / "pipe.ini", dir / "large.ini", mem}) {
-        const auto write = [&] { ProfileFile p(path); return p.WriteString("Varnel", "PortCOM", "2") && p.Flush(); };
+    for (const auto& path :
+         {dir / "plain" / "Varnel.ini", dir / "folder.ini", dir / "pipe.ini", dir / "large.ini", mem}) {
+        const auto write = [&] {
+            ProfileFile p(path);
+            return p.WriteString("Varnel", "PortCOM", "2") && p.Flush();
+        };
         EXPECT_FALSE(write()) << path; // and the destructor's second attempt stays quiet
         EXPECT_EQ(ProfileFile(path).GetInt("Varnel", "PortCOM", 4), 4) << path;
     }

@@ -35,7 +35,14 @@ double CpuSecondsOverEventLoop(std::chrono::milliseconds span)
     return static_cast<double>(std::clock() - before) / CLOCKS_PER_SEC;
 }
 
-struct Fd { int fd = -1; ~Fd() { if (fd >= 0) ::close(fd); } };
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
 
 struct PtyTest : ::testing::Test {
     void SetUp() override
@@ -50,9 +57,16 @@ struct PtyTest : ::testing::Test {
         slaveFd.fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         ASSERT_GE(slaveFd.fd, 0);
     }
-    auto Send(const std::string& b) { return port.Write(reinterpret_cast<const std::uint8_t*>(b.data()), b.size()); }
-    void FarWrites(const std::string& b) { ASSERT_EQ(::write(master.fd, b.data(), b.size()), ssize_t(b.size())); }
-    // What the backend (chunk 0: the far end) receives, `chunk` a read, until `count` came; more than asked is lost.
+    auto Send(const std::string& b)
+    {
+        return port.Write(reinterpret_cast<const std::uint8_t*>(b.data()), b.size());
+    }
+    void FarWrites(const std::string& b)
+    {
+        ASSERT_EQ(::write(master.fd, b.data(), b.size()), ssize_t(b.size()));
+    }
+    // What the backend (chunk 0: the far end) receives, `chunk` a read, until `count` came; more than asked
+    // is lost.
     std::string Received(std::size_t count, std::size_t chunk = 100)
     {
         std::string got;
@@ -60,7 +74,9 @@ struct PtyTest : ::testing::Test {
         const std::size_t max = chunk ? chunk : sizeof b;
         for (int ms = 0; ms < 3000 && got.size() < count; ++ms, ::usleep(1000)) {
             const long n = chunk ? long(port.Read(b, max)) : ::read(master.fd, b, max);
-            got.append(reinterpret_cast<const char*>(b), n <= 0 ? 0 : std::size_t(n) > max ? max : std::size_t(n));
+            got.append(reinterpret_cast<const char*>(b), n <= 0                 ? 0
+                                                         : std::size_t(n) > max ? max
+                                                                                : std::size_t(n));
         }
         return got;
     }
@@ -76,7 +92,12 @@ TEST_F(PtyTest, CarriesBytesBothWays)
     ASSERT_TRUE(port.Open(slave, k7E1, false)) << port.LastError();
     EXPECT_EQ(Send("/") + Send("?") + Send("!"), 3u) << "one byte per call, as the paced transmit writes";
     EXPECT_EQ(Received(3, 0), "/?!");
-    const std::string block = [] { std::string b; for (int i = 0; i < 250; ++i) b += char('0' + i % 64); return b; }();
+    const std::string block = [] {
+        std::string b;
+        for (int i = 0; i < 250; ++i)
+            b += char('0' + i % 64);
+        return b;
+    }();
     FarWrites(block);
     EXPECT_EQ(Received(block.size(), 7), block) << "more than a chunk, taken 7 at a time";
     FarWrites("xy");
@@ -88,7 +109,8 @@ TEST_F(PtyTest, CarriesBytesBothWays)
     ASSERT_EQ(pending, 5);
     EXPECT_TRUE(port.Purge());
 
-    EXPECT_FALSE(port.SetRts(false) || port.SetDtr(false) || port.LastError().empty()) << "refused, with a reason";
+    EXPECT_FALSE(port.SetRts(false) || port.SetDtr(false) || port.LastError().empty())
+        << "refused, with a reason";
     EXPECT_TRUE(port.SetBreak(true) && port.SetBreak(false) && port.Apply({9600, 7, Parity::Even}));
     FarWrites("ACK");
     EXPECT_EQ(Received(3), "ACK") << "the purge left bytes in the buffer or the driver";
@@ -98,7 +120,8 @@ TEST_F(PtyTest, CarriesBytesBothWays)
     FarWrites("x");
     EXPECT_EQ(Received(1), "x");
     const auto start = std::chrono::steady_clock::now();
-    const std::size_t taken = Send(std::string(1 << 20, 'x')); // the far end reads no more: the queue fills up
+    const std::size_t taken =
+        Send(std::string(1 << 20, 'x')); // the far end reads no more: the queue fills up
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     EXPECT_TRUE(taken > 0 && taken < (1u << 20)) << taken;
 }
@@ -127,7 +150,8 @@ TEST_F(PtyTest, OneOpenAtATime)
     EXPECT_EQ(port.Device(), slave);
 }
 
-// Whoever notices first (Qt's notifier in line test mode, where nothing polls) lets go; no later call hides why.
+// Whoever notices first (Qt's notifier in line test mode, where nothing polls) lets go; no later call hides
+// why.
 struct VanishedDevice : PtyTest, ::testing::WithParamInterface<std::string> {};
 
 TEST_P(VanishedDevice, IsLetGoAtOnceAndThePortGoesSilentWithoutSpinning)
@@ -137,7 +161,8 @@ TEST_P(VanishedDevice, IsLetGoAtOnceAndThePortGoesSilentWithoutSpinning)
     std::uint8_t buf[100];
     if (GetParam() == "EventLoop")
         CpuSecondsOverEventLoop(100ms);
-    EXPECT_TRUE(GetParam() == "Read" ? port.Read(buf, sizeof buf) == 0 : GetParam() != "Break" || !port.SetBreak(true));
+    EXPECT_TRUE(GetParam() == "Read" ? port.Read(buf, sizeof buf) == 0
+                                     : GetParam() != "Break" || !port.SetBreak(true));
     EXPECT_FALSE(port.HoldsDevice());
     EXPECT_EQ(port.Read(buf, sizeof buf) + Send("x"), 0u);
     EXPECT_FALSE(port.Purge() || port.SetBreak(false) || port.SetRts(true) || port.SetDtr(true));
@@ -149,12 +174,15 @@ TEST_P(VanishedDevice, IsLetGoAtOnceAndThePortGoesSilentWithoutSpinning)
 INSTANTIATE_TEST_SUITE_P(NoticedBy, VanishedDevice, ::testing::Values("Read", "Break", "EventLoop"),
                          [](const auto& info) { return info.param; });
 
-// The driver counts breaks since it was loaded; the first query after an open (previous -1) takes the baseline.
+// The driver counts breaks since it was loaded; the first query after an open (previous -1) takes the
+// baseline.
 TEST(BreakSeenBetween, OnlyACountThatMovedIsABreak)
 {
-    const struct { std::int64_t previous, current; BreakSeen seen; } rows[] = {
-        {-1, 0, BreakSeen::No}, {-1, 9, BreakSeen::No}, {0, 0, BreakSeen::No}, {9, 9, BreakSeen::No},
-        {0, 1, BreakSeen::Yes}, {9, 12, BreakSeen::Yes}, {9, 0, BreakSeen::Yes}};
+    const struct {
+        std::int64_t previous, current;
+        BreakSeen seen;
+    } rows[] = {{-1, 0, BreakSeen::No}, {-1, 9, BreakSeen::No},  {0, 0, BreakSeen::No}, {9, 9, BreakSeen::No},
+                {0, 1, BreakSeen::Yes}, {9, 12, BreakSeen::Yes}, {9, 0, BreakSeen::Yes}};
     for (const auto& r : rows)
         EXPECT_EQ(BreakSeenBetween(r.previous, r.current), r.seen) << r.previous << " -> " << r.current;
 }
@@ -171,8 +199,10 @@ TEST(DeviceAccess, AdviceNamesTheDevicesGroupAndTheCommand)
     ASSERT_GE(::close(::open(device.c_str(), O_CREAT | O_WRONLY, 0)), 0);
     if (dialout == nullptr || ::chown(device.c_str(), static_cast<uid_t>(-1), dialout->gr_gid) != 0)
         GTEST_SKIP() << "no group dialout to give a device to";
-    EXPECT_EQ(AccessDeniedReason(device), "Permission denied: " + device + " belongs to the group dialout; add this "
-              "user to it with\n  sudo usermod -aG dialout $USER\nthen log out and in again");
+    EXPECT_EQ(AccessDeniedReason(device),
+              "Permission denied: " + device
+                  + " belongs to the group dialout; add this "
+                    "user to it with\n  sudo usermod -aG dialout $USER\nthen log out and in again");
 }
 
 } // namespace

@@ -43,7 +43,7 @@ protected:
     {
         auto& t = view.texts;
         return t[IDC_PROTOCOL_LABEL] + " " + t[IDC_BAUD_LABEL] + " " + t[IDC_FLAG_LABEL] + "|"
-            + t[IDC_DESCRIPTION_LABEL];
+               + t[IDC_DESCRIPTION_LABEL];
     }
 
     TempDir dir;
@@ -109,7 +109,8 @@ TEST_P(BytesTest, RowsRepliesLabelsAndEnd)
     EXPECT_EQ(Written(), c.sent);
     EXPECT_EQ(core.engine.LastEnd(), c.end);
     EXPECT_EQ(Labels(), c.labels);
-    EXPECT_EQ(port.incoming.size(), c.unread) << "a line overflow ends the tick, the last telegram the reading";
+    EXPECT_EQ(port.incoming.size(), c.unread)
+        << "a line overflow ends the tick, the last telegram the reading";
 }
 
 const std::string kTelegram = "/ISK5MT174\r\n\r\n1.8.0(12*kWh)\r\n\r\n!\r\n";
@@ -120,40 +121,66 @@ INSTANTIATE_TEST_SUITE_P(
         // A half-duplex probe's echo of the request is shown, not taken for the identification. A value ends
         // at the first '*' or ')' after its '(', never at one of a later group. A lone LF ends a line too.
         BytesCase{Via::Readout,
-                  "/?!\r\n/ABC5\\2XYZ\r\n" + Block("1.8.0(012.5*kWh)\r\n(00054.386)\r\n1-0:1.8.1*07(0006.2*kWh)\r\n"
-                                                   "C.1.0(\r\n1.6.0(02.468*kW)(170310)\r\n6.8.4*01()9.4*01(088*C)\r\n"
-                                                   "\r\n0.0(        18438636)\n!\r\n"),
+                  "/?!\r\n/ABC5\\2XYZ\r\n"
+                      + Block("1.8.0(012.5*kWh)\r\n(00054.386)\r\n1-0:1.8.1*07(0006.2*kWh)\r\n"
+                              "C.1.0(\r\n1.6.0(02.468*kW)(170310)\r\n6.8.4*01()9.4*01(088*C)\r\n"
+                              "\r\n0.0(        18438636)\n!\r\n"),
                   {"/?!", "/ABC5\\2XYZ", " -- STX -- ", "1.8.0(012.5*kWh) [1.8.0|012.5]", "(00054.386) [|]",
                    "1-0:1.8.1*07(0006.2*kWh) [1-0:1.8.1*07|0006.2]", "C.1.0( [C.1.0|]",
                    "1.6.0(02.468*kW)(170310) [1.6.0|02.468]", "6.8.4*01()9.4*01(088*C) [6.8.4*01|]", " [|]",
                    "0.0(        18438636) [0.0|        18438636]", "! [|]", " -- ETX -- ", " -- BCC -- "},
-                  "\006050\r\n", ReadoutEnd::BlockCheck, "E 9600 ABC|XYZ"},
-        BytesCase{Via::Readout, "XYZ\r\nab" + Block("1(2)\r\n", '\x04'),
-                  {" -- Identification error -- ", "--- 0x61 ---", "--- 0x62 ---", " -- STX -- ", "1(2) [1|2]",
-                   " -- EOT -- ", " -- BCC -- "},
-                  "", ReadoutEnd::BlockCheck, "? Auto (300) ?|?"},
+                  "\006050\r\n",
+                  ReadoutEnd::BlockCheck,
+                  "E 9600 ABC|XYZ"},
+        BytesCase{Via::Readout,
+                  "XYZ\r\nab" + Block("1(2)\r\n", '\x04'),
+                  {" -- Identification error -- ", "--- 0x61 ---", "--- 0x62 ---", " -- STX -- ",
+                   "1(2) [1|2]", " -- EOT -- ", " -- BCC -- "},
+                  "",
+                  ReadoutEnd::BlockCheck,
+                  "? Auto (300) ?|?"},
         // Unasked: events, a block, commands (only B0 and P0 mean something) and a break message.
-        BytesCase{Via::Idle, "\x03\x04\x15" + Block("1(2)\r\n") + "\x01P0\x01P1\001B1\001B0\x03q",
-                  {" -- 03 --", " -- 04 --", " -- 15 --", " -- STX -- ", "1(2) [1|2]", " -- ETX -- ", " -- BCC -- ",
-                   " -- SOH -- ", " -- Password is required -- ", " -- SOH -- ", " -- SOH -- ", " -- SOH -- ",
-                   " -- Break message is received  -- ", " -- BCC -- ", " -- Send break message -- "},
-                  "\001B0\x03q", ReadoutEnd::BlockCheck, "  |"},
+        BytesCase{Via::Idle,
+                  "\x03\x04\x15" + Block("1(2)\r\n") + "\x01P0\x01P1\001B1\001B0\x03q",
+                  {" -- 03 --", " -- 04 --", " -- 15 --", " -- STX -- ", "1(2) [1|2]", " -- ETX -- ",
+                   " -- BCC -- ", " -- SOH -- ", " -- Password is required -- ", " -- SOH -- ", " -- SOH -- ",
+                   " -- SOH -- ", " -- Break message is received  -- ", " -- BCC -- ",
+                   " -- Send break message -- "},
+                  "\001B0\x03q",
+                  ReadoutEnd::BlockCheck,
+                  "  |"},
         // The 1000th byte of a line overflows it; the rest of its 100-byte chunk is dropped.
-        BytesCase{Via::Idle, "\x01P0" + std::string(995, 'x') + "abcde" + std::string(147, 'y'),
-                  {" -- SOH -- ", " -- Password is required -- ", std::string(995, 'x') + "abcd"}, "",
-                  ReadoutEnd::None, "  |", 50},
+        BytesCase{Via::Idle,
+                  "\x01P0" + std::string(995, 'x') + "abcde" + std::string(147, 'y'),
+                  {" -- SOH -- ", " -- Password is required -- ", std::string(995, 'x') + "abcd"},
+                  "",
+                  ReadoutEnd::None,
+                  "  |",
+                  50},
         // A push meter: the rest of a telegram under way when the port opened is shown as it came; two
         // telegrams are asked for.
-        BytesCase{Via::Push, "\r\n1.8.0(9)\r\n!\r\n" + kTelegram + kTelegram + kTelegram,
+        BytesCase{Via::Push,
+                  "\r\n1.8.0(9)\r\n!\r\n" + kTelegram + kTelegram + kTelegram,
                   {"1.8.0(9)", "!", "/ISK5MT174", "1.8.0(12*kWh) [1.8.0|12]", " [|]", "! [|]", "/ISK5MT174",
                    "1.8.0(12*kWh) [1.8.0|12]", " [|]", "! [|]"},
-                  "", ReadoutEnd::None, "D 9600 ISK|MT174", 17},
-        BytesCase{Via::Push, "\x02/ABC5X\r\n\r\n1(2)\r\n!1A2B\r\n\x03q" "/ABC5Y\r\n\r\n2(3)\r\n!\r\n",
+                  "",
+                  ReadoutEnd::None,
+                  "D 9600 ISK|MT174",
+                  17},
+        BytesCase{Via::Push,
+                  "\x02/ABC5X\r\n\r\n1(2)\r\n!1A2B\r\n\x03q"
+                  "/ABC5Y\r\n\r\n2(3)\r\n!\r\n",
                   {" -- STX -- ", "/ABC5X", "1(2) [1|2]", "!1A2B [|]", " -- ETX -- ", " -- BCC -- ", "/ABC5Y",
                    "2(3) [2|3]", "! [|]"},
-                  "", ReadoutEnd::None, "D 9600 ABC|Y"},
+                  "",
+                  ReadoutEnd::None,
+                  "D 9600 ABC|Y"},
         // A line is cut after 999 bytes.
-        BytesCase{Via::Push, std::string(999, 'x') + "yz\r\n", {std::string(999, 'x'), "z"}, "", ReadoutEnd::None,
+        BytesCase{Via::Push,
+                  std::string(999, 'x') + "yz\r\n",
+                  {std::string(999, 'x'), "z"},
+                  "",
+                  ReadoutEnd::None,
                   "D 9600 ?|?"}));
 
 struct IdentCase {
@@ -182,10 +209,12 @@ TEST_P(IdentificationTest, ModeRateLabelsAndAcknowledgement)
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, IdentificationTest,
-    ::testing::Values(IdentCase{"/XYZ4Meter", "E 4800 XYZ|Meter", 4800}, IdentCase{"/ABC7x", "E 300 ABC|x", 300},
-                      IdentCase{"/ABC8x", "E 300 ABC|x", 300}, IdentCase{"/ABC9x", "E 300 ABC|x", 300},
+    ::testing::Values(IdentCase{"/XYZ4Meter", "E 4800 XYZ|Meter", 4800},
+                      IdentCase{"/ABC7x", "E 300 ABC|x", 300}, IdentCase{"/ABC8x", "E 300 ABC|x", 300},
+                      IdentCase{"/ABC9x", "E 300 ABC|x", 300},
                       IdentCase{"/ACE0\\3k260V01.19", "E 300 ACE|k260V01.19", 300},
-                      IdentCase{"/ABC5x", "E 2400 ABC|x", 2400, 4}, IdentCase{"/SIEC2WR5", "B 9600 SIE|2WR5", 2400},
+                      IdentCase{"/ABC5x", "E 2400 ABC|x", 2400, 4},
+                      IdentCase{"/SIEC2WR5", "B 9600 SIE|2WR5", 2400},
                       IdentCase{"/ABCAx", "B 9600 ABC|x", 600}, IdentCase{"/ABCIx", "B 9600 ABC|x", 300},
                       IdentCase{"/KAM MC", "A 9600 KAM|MC", 300},
                       // Short lines: positions past the end are empty, never stale bytes.

@@ -23,7 +23,7 @@ TEST_F(ResultLogTest, TraceLogRecordsSentBytesAndRowsWithCrLf)
     rows.OpenLog();
     rows.AddRow(std::string(99, '-'), false); // an earlier readout, longer than this one
     const int stdinCopy = ::dup(0);
-    ::close(0); // as when started without stdin: the log opens on descriptor 0
+    ::close(0);     // as when started without stdin: the log opens on descriptor 0
     rows.OpenLog(); // and truncates what was there
     // 0x13 is below 20 decimal, 0x14 is not: the cut is decimal 20, not 0x20.
     const std::uint8_t sent[] = {'/', 0x13, 0x14, 0x1F, 0x00, 0x0A};

@@ -13,7 +13,10 @@ namespace {
 // Also the trace sink: its record goes into the port's journal, so its order against the writes shows.
 struct SerialLineTest : ::testing::Test, SentBytesSink {
     SerialLineTest() { line.SetSentBytesSink(this); }
-    void LogSentBytes(const std::uint8_t*, int count) override { port.calls.push_back("log " + std::to_string(count)); }
+    void LogSentBytes(const std::uint8_t*, int count) override
+    {
+        port.calls.push_back("log " + std::to_string(count));
+    }
     FakeClock clock;
     FakePort port{&clock};
     RecordingView view;
@@ -27,13 +30,20 @@ TEST_F(SerialLineTest, ComNumberIsIndexPlusOneOnItsDevice)
 {
     names.SetMapping(33, "/dev/serial/by-id/usb-probe");
     names.SetMapping(200, "/dev/ttyV0");
-    const std::pair<int, std::string> rows[] = {{0, "/dev/ttyS0"}, {96, "no device is known for COM97"},
-        {31, "/dev/ttyS31"}, {-1, "no device is known for COM0"}, {32, "/dev/serial/by-id/usb-probe"},
-        {33, "/dev/ttyUSB1"}, {64, "/dev/ttyACM0"}, {95, "/dev/ttyACM31"}, {199, "/dev/ttyV0"},
-        {2147483647, "no device is known for COM2147483648"}};
+    const std::pair<int, std::string> rows[] = {{0, "/dev/ttyS0"},
+                                                {96, "no device is known for COM97"},
+                                                {31, "/dev/ttyS31"},
+                                                {-1, "no device is known for COM0"},
+                                                {32, "/dev/serial/by-id/usb-probe"},
+                                                {33, "/dev/ttyUSB1"},
+                                                {64, "/dev/ttyACM0"},
+                                                {95, "/dev/ttyACM31"},
+                                                {199, "/dev/ttyV0"},
+                                                {2147483647, "no device is known for COM2147483648"}};
     for (const auto& [index, shown] : rows) {
         line.m_portIndex = index;
-        EXPECT_EQ(line.OpenPort() == 0 && line.IsOpen() ? port.device + line.OpenError() : line.OpenError(), shown);
+        EXPECT_EQ(line.OpenPort() == 0 && line.IsOpen() ? port.device + line.OpenError() : line.OpenError(),
+                  shown);
     }
 }
 
@@ -44,7 +54,10 @@ TEST_F(SerialLineTest, PortCallsInOrder)
 {
     const std::uint8_t msg[] = {'/', '?', '!'};
     const std::string reply = "\x82\xc6.\xc6(00000000\xa9\x03";
-    const auto read = [&] { std::uint8_t b[99]; return std::string(reinterpret_cast<char*>(b), line.Read(b, 99)); };
+    const auto read = [&] {
+        std::uint8_t b[99];
+        return std::string(reinterpret_cast<char*>(b), line.Read(b, 99));
+    };
     const std::uint32_t start = clock.now;
     port.Feed(reply);
     line.ApplyPortSettings();
@@ -61,7 +74,8 @@ TEST_F(SerialLineTest, PortCallsInOrder)
     EXPECT_EQ(line.OpenPort(), 1);
     EXPECT_EQ(line.OpenError(), "Device or resource busy");
     line.ClosePort(); // already closed: not closed twice
-    port.failOpen = false, port.failBreak = true; // the line test's open sets the break, whatever that call answers
+    port.failOpen = false,
+    port.failBreak = true; // the line test's open sets the break, whatever that call answers
     line.m_testMode = 1;
     ASSERT_EQ(line.OpenPort(), 0);
     view.checks[IDC_RTS] = true;
@@ -70,12 +84,13 @@ TEST_F(SerialLineTest, PortCallsInOrder)
     port.Feed(reply);
     ASSERT_EQ(line.OpenPort(), 0);
     EXPECT_EQ(read(), reply);
-    EXPECT_EQ(port.calls, (std::vector<std::string>{"log 2", "open /dev/ttyS0 300 7E1 rts=1 dtr=1 flow=0000000",
-                                   "apply 9600 7E1 rts=1 dtr=1 flow=0000000", "log 3", "write 2F", "write 3F",
-                                   "write 21", "close", "open /dev/ttyS0 9600 7E1 rts=0 dtr=1 flow=0000000",
-                                   "open /dev/ttyS0 9600 7E1 rts=0 dtr=1 flow=0000000 linetest", "break off",
-                                   "apply 9600 7E1 rts=1 dtr=1 flow=0000000", "close",
-                                   "open /dev/ttyS0 9600 8N1 rts=1 dtr=1 flow=0000000 linetest", "break on"}));
+    EXPECT_EQ(port.calls, (std::vector<std::string>{
+                              "log 2", "open /dev/ttyS0 300 7E1 rts=1 dtr=1 flow=0000000",
+                              "apply 9600 7E1 rts=1 dtr=1 flow=0000000", "log 3", "write 2F", "write 3F",
+                              "write 21", "close", "open /dev/ttyS0 9600 7E1 rts=0 dtr=1 flow=0000000",
+                              "open /dev/ttyS0 9600 7E1 rts=0 dtr=1 flow=0000000 linetest", "break off",
+                              "apply 9600 7E1 rts=1 dtr=1 flow=0000000", "close",
+                              "open /dev/ttyS0 9600 8N1 rts=1 dtr=1 flow=0000000 linetest", "break on"}));
 }
 
 } // namespace

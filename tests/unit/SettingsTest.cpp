@@ -23,7 +23,8 @@ TEST(Settings, KeysComeBackNextRunAndOtherLinesStay)
     EXPECT_EQ(LoadSettings(file), (Settings{2, -12, 40, 640, 380}));
     // Missing keys keep the first run's values, an unreadable window the stored place; the
     // ports section maps well-formed COM names to absolute paths only, the first of each.
-    const std::string ports = "[Ports]\nCOM33=/dev/serial/by-id/probe\n  com7 = /dev/ttyV7\nCom7=/dev/2\nCOM07=/dev/3\n"
+    const std::string ports =
+        "[Ports]\nCOM33=/dev/serial/by-id/probe\n  com7 = /dev/ttyV7\nCom7=/dev/2\nCOM07=/dev/3\n"
         "COM8=relative/path\nCOM9=\nCOMX=/dev/ttyS1\nCOM0=/dev/ttyS0\nCOM-3=/dev/ttyS2\nLPT1=/dev/lp0\n";
     const std::string ours = "\n[varnel]\nposy=-12\nPORTCOM=256\nPosDY=50\nCOM5=/dev/notports\n; note\n";
     std::ofstream(file) << ports << ours;
@@ -32,7 +33,8 @@ TEST(Settings, KeysComeBackNextRunAndOtherLinesStay)
     EXPECT_EQ(test::ReadFileBytes(file), ports + std::string(ours).replace(ours.find("256"), 3, "255"));
     PortNames names;
     LoadPortMappings(names, file);
-    EXPECT_EQ(names.Mappings(), (std::map<int, std::string>{{7, "/dev/ttyV7"}, {33, "/dev/serial/by-id/probe"}}));
+    EXPECT_EQ(names.Mappings(),
+              (std::map<int, std::string>{{7, "/dev/ttyV7"}, {33, "/dev/serial/by-id/probe"}}));
     EXPECT_EQ(SettingsFilePathFor("/x/cfg", "/h"), "/x/cfg/Varnel/Varnel.ini");
     EXPECT_EQ(SettingsFilePathFor(nullptr, ""), "Varnel.ini");
 }
@@ -41,10 +43,19 @@ TEST(Settings, KeysComeBackNextRunAndOtherLinesStay)
 TEST(Settings, StartPositionKeepsTheSavedPlaceWhileAScreenShowsPartOfTheWindow)
 {
     const ScreenRect left{0, 0, 1920, 1040}, right{1920, 0, 1280, 1024};
-    const struct { ScreenPoint saved; std::vector<ScreenRect> screens; ScreenPoint expected; } cases[] = {
-        {{-12, -5}, {left}, {-12, -5}}, {{2500, 100}, {left, right}, {2500, 100}}, {{2500, 100}, {left}, {100, 100}},
-        {{-639, 1039}, {left}, {-639, 1039}}, {{1920, 0}, {left}, {100, 100}}, {{-640, -380}, {left}, {100, 100}},
-        {{INT_MAX, INT_MAX}, {left}, {100, 100}}, {{INT_MIN, INT_MIN}, {left}, {100, 100}}, {{5, 5}, {}, {5, 5}}};
+    const struct {
+        ScreenPoint saved;
+        std::vector<ScreenRect> screens;
+        ScreenPoint expected;
+    } cases[] = {{{-12, -5}, {left}, {-12, -5}},
+                 {{2500, 100}, {left, right}, {2500, 100}},
+                 {{2500, 100}, {left}, {100, 100}},
+                 {{-639, 1039}, {left}, {-639, 1039}},
+                 {{1920, 0}, {left}, {100, 100}},
+                 {{-640, -380}, {left}, {100, 100}},
+                 {{INT_MAX, INT_MAX}, {left}, {100, 100}},
+                 {{INT_MIN, INT_MIN}, {left}, {100, 100}},
+                 {{5, 5}, {}, {5, 5}}};
     for (const auto& c : cases)
         EXPECT_EQ(StartPosition(c.saved, 640, 380, c.screens), c.expected) << c.saved.x << ',' << c.saved.y;
 }

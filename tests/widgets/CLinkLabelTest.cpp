@@ -7,28 +7,38 @@ namespace {
 const QString kAddress = QStringLiteral("https://varnel.example.org/");
 const QString kShown = QStringLiteral("varnel.example.org");
 
-template <typename T> T Col(const char* name) { return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>())); }
+template <typename T> T Col(const char* name)
+{
+    return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>()));
+}
 
-const QString kBox = QStringLiteral("box %1 CLinkLabelTest: Unable to open hyperlink:\n\n").arg(QMessageBox::Warning);
+const QString kBox =
+    QStringLiteral("box %1 CLinkLabelTest: Unable to open hyperlink:\n\n").arg(QMessageBox::Warning);
 
-// A label whose desktop notes, in order, what it is asked for, and answers as told; no program named gone starts.
+// A label whose desktop notes, in order, what it is asked for, and answers as told; no program named gone
+// starts.
 struct Rig {
     explicit Rig(const QString& text = kShown) : label(text)
     {
-        label.SetDesktop({[this](const QUrl& url) { return asked << "open " + url.toString(), openerTakes; },
-                          [this] { return browser; },
-                          [this](const QString& program, const QStringList& args) {
-                              return asked << "start " + (QStringList{program} + args).join('|'), program != "gone"; },
-                          [this](QMessageBox::Icon icon, const QString& caption, const QString& text, QWidget*) {
-                              asked << QStringLiteral("box %1 %2: %3").arg(icon).arg(caption, text); },
-                          [this] { asked << "beep"; }});
+        label.SetDesktop(
+            {[this](const QUrl& url) { return asked << "open " + url.toString(), openerTakes; },
+             [this] { return browser; },
+             [this](const QString& program, const QStringList& args) {
+                 return asked << "start " + (QStringList{program} + args).join('|'), program != "gone";
+             },
+             [this](QMessageBox::Icon icon, const QString& caption, const QString& text, QWidget*) {
+                 asked << QStringLiteral("box %1 %2: %3").arg(icon).arg(caption, text);
+             },
+             [this] { asked << "beep"; }});
     }
-    // p press, r release, o release off the label, d the second press of a double click; capitals: right button.
+    // p press, r release, o release off the label, d the second press of a double click; capitals: right
+    // button.
     void Mouse(const QString& gesture)
     {
         for (QChar c : gesture)
             QTest::mouseEvent(c.toLower() == 'p'   ? QTest::MousePress
-                              : c.toLower() == 'd' ? QTest::MouseDClick : QTest::MouseRelease,
+                              : c.toLower() == 'd' ? QTest::MouseDClick
+                                                   : QTest::MouseRelease,
                               &label, c.isUpper() ? Qt::RightButton : Qt::LeftButton, {},
                               c == 'o' ? QPoint(-3, -3) : label.rect().center());
     }
@@ -52,18 +62,22 @@ private slots:
         QTest::addColumn<QString>("url");
         QTest::addColumn<QStringList>("asked"); // the desktop's opener declines where more is asked after it
         const auto row = [](const char* name, const char* cmd, QString url, QStringList then) {
-            QTest::newRow(name) << QString::fromLatin1(cmd) << url << QStringList{"open " + QUrl(url).toString()} + then;
+            QTest::newRow(name) << QString::fromLatin1(cmd) << url
+                                << QStringList{"open " + QUrl(url).toString()} + then;
         };
-        const QString a = kAddress, noApp = kBox + "There is no application associated\nwith the given filename extension.";
+        const QString a = kAddress,
+                      noApp = kBox + "There is no application associated\nwith the given filename extension.";
         row("desktop takes it", "web %1", a, {});
-        row("quoted placeholder: cut with its quotes, rest dropped", "web -nohome \"%1\" -x", a, {"start web|-nohome|" + a});
+        row("quoted placeholder: cut with its quotes, rest dropped", "web -nohome \"%1\" -x", a,
+            {"start web|-nohome|" + a});
         row("plain placeholder", "web --new %1 --private", a, {"start web|--new|" + a});
         row("no placeholder: whole command kept", "web -a", a, {"start web|-a|" + a});
         row("quoted program path with a blank", "\"/opt/a b/run\" \"%1\"", a, {"start /opt/a b/run|" + a});
         row("blank and quote in the address add no argument", "web %1", "a b\" -x", {"start web|a b\" -x"});
         row("no fallback", "", a, {"beep", noApp});
         row("nothing before the placeholder", "\"%1\"", a, {"beep", noApp});
-        row("fallback does not start", "gone %1", a, {"start gone|" + a, "beep", kBox + "The specified file was not found."});
+        row("fallback does not start", "gone %1", a,
+            {"start gone|" + a, "beep", kBox + "The specified file was not found."});
     }
     void clickOutcome()
     {
@@ -76,8 +90,10 @@ private slots:
         rig.label.SetVisitedState(!opens); // so that the colour must change either way
         rig.Mouse("pr");
         QTEST(rig.asked, "asked");
-        const QImage drawn = rig.label.grab().toImage().convertToFormat(QImage::Format_RGB32); // rows without padding
-        const auto *px = reinterpret_cast<const QRgb*>(drawn.constBits()), *end = px + drawn.width() * drawn.height();
+        const QImage drawn =
+            rig.label.grab().toImage().convertToFormat(QImage::Format_RGB32); // rows without padding
+        const auto *px = reinterpret_cast<const QRgb*>(drawn.constBits()),
+                   *end = px + drawn.width() * drawn.height();
         QCOMPARE(std::count(px, end, qRgb(85, 26, 139)) > 0, opens); // visited purple
         QCOMPARE(std::count(px, end, qRgb(0, 0, 238)) > 0, !opens);  // link blue
     }
@@ -96,11 +112,13 @@ private slots:
         QTest::newRow("right button") << kShown << kAddress << "PR" << none;
         QTest::newRow("not attached") << kShown << kAddress << "xpr" << none;
         QTest::newRow("empty text shows the address") << "" << kAddress << "pr" << opens;
-        QTest::newRow("no address takes the text") << kShown << "" << "pr" << QStringList{"open " + kShown};
+        QTest::newRow("no address takes the text") << kShown << ""
+                                                   << "pr" << QStringList{"open " + kShown};
     }
     void whatAClickOpens()
     {
-        const QString text = Col<QString>("text"), address = Col<QString>("address"), gesture = Col<QString>("gesture");
+        const QString text = Col<QString>("text"), address = Col<QString>("address"),
+                      gesture = Col<QString>("gesture");
         Rig rig(text);
         rig.label.SetTargetUrl(address);
         if (!gesture.startsWith('x'))
@@ -118,7 +136,9 @@ private slots:
             {left, {40, -4}, {0, 0, 0, 0}},    // keeps left and top
             {centre, {41, 0}, {20, 0, 1, 0}},  // odd slack keeps a pixel
             {centre, {-5, 0}, {-2, 0, -1, 0}}, // odd overflow halves to zero
-            {Qt::AlignRight | Qt::AlignVCenter, {40, -3}, {40, -1, 0, -1}}}; // right edge kept; odd overflow down
+            {Qt::AlignRight | Qt::AlignVCenter,
+             {40, -3},
+             {40, -1, 0, -1}}}; // right edge kept; odd overflow down
         for (const auto& [align, slack, e] : rows) {
             Rig rig;
             rig.label.setAlignment(Qt::Alignment(align));

@@ -1,4 +1,5 @@
-// The window as a user sees and works it; windowBeforeAndAfterReadout writes PNGs to $VARNEL_SCREENSHOT_DIR if set.
+// The window as a user sees and works it; windowBeforeAndAfterReadout writes PNGs to $VARNEL_SCREENSHOT_DIR
+// if set.
 #include "FakeClock.h"
 #include "FakePort.h"
 #include "LogViewer.h"
@@ -20,7 +21,10 @@ using namespace varnel;
 
 namespace {
 
-template <typename T> T Col(const char* name) { return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>())); }
+template <typename T> T Col(const char* name)
+{
+    return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>()));
+}
 
 QString ToolTipAt(QWidget* widget, QPoint at)
 {
@@ -29,21 +33,28 @@ QString ToolTipAt(QWidget* widget, QPoint at)
     return QToolTip::text();
 }
 
-// A window on a fake port, its desktop recorded; given a settings file, it starts from it and saves to it at exit.
+// A window on a fake port, its desktop recorded; given a settings file, it starts from it and saves to it at
+// exit.
 struct Window {
     explicit Window(std::filesystem::path file = {})
-        : ini(std::move(file)), start(ini.empty() ? StartSettings{} : LoadStartSettings(ini)), port(&clock),
+        : ini(std::move(file)),
+          start(ini.empty() ? StartSettings{} : LoadStartSettings(ini)),
+          port(&clock),
           dlg(port, clock, start.names, start.window, dir.File("Log1107.txt"))
     {
         dlg.SetMessageHandler([](const std::string& text, MessageIcon) { QFAIL(text.c_str()); });
         dlg.SetUrlOpener([this](const QUrl& url) { return opened << url, false; });
-        dlg.LinkLabel()->SetDesktop({[this](const QUrl& url) { return opened << url, true; }, {}, {}, {}, {}});
+        dlg.LinkLabel()->SetDesktop(
+            {[this](const QUrl& url) { return opened << url, true; }, {}, {}, {}, {}});
         dlg.SetDestroyHandler([this](int portIndex, const QRect& rect) {
             if (++exits, !ini.empty())
                 SaveWindowSettings(portIndex, rect, ini);
         });
     }
-    template <typename T = QWidget> T* Get(int id) const { return dlg.findChild<T*>(QStringLiteral("ctl%1").arg(id)); }
+    template <typename T = QWidget> T* Get(int id) const
+    {
+        return dlg.findChild<T*>(QStringLiteral("ctl%1").arg(id));
+    }
 
     test::TempDir dir;
     std::filesystem::path ini;
@@ -77,26 +88,30 @@ private slots:
             return items << QString::number(w.Get<QComboBox>(id)->currentIndex());
         };
         const QStringList rates{"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "0"};
-        QCOMPARE(items(IDC_INITIAL_BAUD) + items(IDC_TRANSMIT_BAUD), QStringList{"Auto (300)"} << rates << "Auto" << rates);
+        QCOMPARE(items(IDC_INITIAL_BAUD) + items(IDC_TRANSMIT_BAUD),
+                 QStringList{"Auto (300)"} << rates << "Auto" << rates);
         const QStringList ports = items(IDC_PORT);
         QCOMPARE(ports.mid(0, 2) + ports.mid(254), (QStringList{"COM1", "COM2", "COM255", "COM256", "0"}));
         QVERIFY(w.Get<QAbstractButton>(IDC_RTS)->isChecked() && w.Get<QAbstractButton>(IDC_DTR)->isChecked());
         auto* list = w.Get<QTableView>(IDC_LIST);
         QStringList columns;
         for (int c = 0; c < list->model()->columnCount(); ++c)
-            columns << list->model()->headerData(c, Qt::Horizontal).toString() + ' ' + QString::number(list->columnWidth(c));
+            columns << list->model()->headerData(c, Qt::Horizontal).toString() + ' '
+                           + QString::number(list->columnWidth(c));
         QCOMPARE(columns, (QStringList{"Data 200", "Code (OBIS) 100", "Value 100"}));
         QVERIFY(list->showGrid() && list->selectionBehavior() == QAbstractItemView::SelectRows);
         QCOMPARE(w.dlg.windowTitle(), QStringLiteral("Varnel"));
-        QVERIFY((w.dlg.windowFlags() & Qt::WindowMinimizeButtonHint) && !(w.dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY((w.dlg.windowFlags() & Qt::WindowMinimizeButtonHint)
+                && !(w.dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(w.dlg.windowIcon().availableSizes(), (QList<QSize>{{32, 32}, {16, 16}}));
         QCOMPARE(w.dlg.maximumSize(), w.dlg.minimumSize());
         QList<int> tabs; // from the first stop, which has the focus, round to it again
-        for (QWidget* at = w.dlg.focusWidget(); tabs.isEmpty() || at != w.dlg.focusWidget(); at = at->nextInFocusChain())
+        for (QWidget* at = w.dlg.focusWidget(); tabs.isEmpty() || at != w.dlg.focusWidget();
+             at = at->nextInFocusChain())
             if ((at->focusPolicy() & Qt::TabFocus) && at->parentWidget() == &w.dlg)
                 tabs << at->objectName().mid(3).toInt();
-        QCOMPARE(tabs, (QList<int>{IDCANCEL_EXIT, IDC_LIST, IDC_READ, IDC_PORT, IDC_SHOW_LOG, IDC_RTS, IDC_DTR, IDC_TEST,
-                                   IDC_BREAK, IDC_INITIAL_BAUD, IDC_TRANSMIT_BAUD}));
+        QCOMPARE(tabs, (QList<int>{IDCANCEL_EXIT, IDC_LIST, IDC_READ, IDC_PORT, IDC_SHOW_LOG, IDC_RTS,
+                                   IDC_DTR, IDC_TEST, IDC_BREAK, IDC_INITIAL_BAUD, IDC_TRANSMIT_BAUD}));
         QList<QWidget*> shown = w.dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly); // in reading order
         shown.removeIf([&w](QWidget* c) { return !c->isVisibleTo(&w.dlg); });
         std::sort(shown.begin(), shown.end(),
@@ -104,20 +119,41 @@ private slots:
         QStringList texts;
         for (QWidget* c : shown) {
             texts << c->property("text").toString();
-            QVERIFY2(c->fontMetrics().horizontalAdvance(texts.back()) <= c->width(), qPrintable(texts.back()));
+            QVERIFY2(c->fontMetrics().horizontalAdvance(texts.back()) <= c->width(),
+                     qPrintable(texts.back()));
             for (QWidget* other : shown)
-                QVERIFY2(other == c || other->geometry() == c->geometry() || !other->geometry().intersects(c->geometry()),
+                QVERIFY2(other == c || other->geometry() == c->geometry()
+                             || !other->geometry().intersects(c->geometry()),
                          qPrintable(c->objectName() + " over " + other->objectName()));
-            QVERIFY(c->y() >= w.Get(IDC_BREAK)->y() ? c->y() >= w.dlg.height() : w.dlg.rect().contains(c->geometry()));
+            QVERIFY(c->y() >= w.Get(IDC_BREAK)->y() ? c->y() >= w.dlg.height()
+                                                    : w.dlg.rect().contains(c->geometry()));
         }
         texts.removeAll(QString());
-        QCOMPARE(texts, (QStringList{"Baud rate :", "Auto (300)", "FLAG :", "?", "Protocol :", "?", "Description :", "?",
-                                     "varnel.example.org", "Port COM no.:", "Read", "Exit", "Show log", "Initial baudrate:",
-                                     "Test", "Transmit baudrate:", "Break", "RTS", "DTR", "TxD:", "RxD:"}));
+        QCOMPARE(texts, (QStringList{"Baud rate :",
+                                     "Auto (300)",
+                                     "FLAG :",
+                                     "?",
+                                     "Protocol :",
+                                     "?",
+                                     "Description :",
+                                     "?",
+                                     "varnel.example.org",
+                                     "Port COM no.:",
+                                     "Read",
+                                     "Exit",
+                                     "Show log",
+                                     "Initial baudrate:",
+                                     "Test",
+                                     "Transmit baudrate:",
+                                     "Break",
+                                     "RTS",
+                                     "DTR",
+                                     "TxD:",
+                                     "RxD:"}));
     }
 
-    // Test brings the row into view for good; Break and Read work through it. The read's log is offered to the
-    // desktop first; the window's own viewer shows it where the desktop declines.
+    // Test brings the row into view for good; Break and Read work through it. The read's log is offered to
+    // the desktop first; the window's own viewer shows it where the desktop declines.
     void lineTestRow()
     {
         Window w;
@@ -128,12 +164,15 @@ private slots:
             QVERIFY(w.dlg.rect().contains(w.dlg.childrenRect()));
             QCOMPARE(w.Get(IDC_TXD_GREEN)->isVisibleTo(&w.dlg), id == IDC_BREAK);
         }
-        QCOMPARE(w.port.CallsStartingWith("open ").back(), "open /dev/ttyS0 300 7E1 rts=1 dtr=1 flow=0000000");
+        QCOMPARE(w.port.CallsStartingWith("open ").back(),
+                 "open /dev/ttyS0 300 7E1 rts=1 dtr=1 flow=0000000");
         QCOMPARE(std::string(w.port.written.begin(), w.port.written.end()), std::string("/?!\r\n"));
         w.Get<QAbstractButton>(IDC_SHOW_LOG)->click();
         QVERIFY(!w.dlg.Core().rows.IsLogOpen() && w.dlg.Viewer()->isVisible());
-        QCOMPARE(w.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(w.dir.File("Log1107.txt")))});
-        QCOMPARE(w.dlg.Viewer()->windowTitle() + '|' + w.dlg.Viewer()->toPlainText(), "Log1107.txt|==> /?!<0D><0A>\n");
+        QCOMPARE(w.opened,
+                 QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(w.dir.File("Log1107.txt")))});
+        QCOMPARE(w.dlg.Viewer()->windowTitle() + '|' + w.dlg.Viewer()->toPlainText(),
+                 "Log1107.txt|==> /?!<0D><0A>\n");
         QCOMPARE(test::ReadFileBytes(w.dir.File("Log1107.txt")), std::string("==> /?!<0D><0A>\r\n"));
         w.Get<QAbstractButton>(IDC_TEST)->click();
         w.port.breakSeen = BreakSeen::Unsupported;
@@ -143,8 +182,8 @@ private slots:
         QCOMPARE(w.Get<QLabel>(IDC_TXD_GREEN)->pixmap().toImage().pixelColor(8, 8), QColor(Qt::green));
     }
 
-    // The window starts where the file says, if partly off screen, at its own size; the user picks a rate and a
-    // port, moves the window and ends; the next run starts from there.
+    // The window starts where the file says, if partly off screen, at its own size; the user picks a rate and
+    // a port, moves the window and ends; the next run starts from there.
     void choicesComeBackNextRun()
     {
         const std::string ports = "[Ports]\ncom3=/dev/serial/by-id/usb-Varnel_Probe-if00\n";
@@ -159,8 +198,10 @@ private slots:
         first.dlg.move(250, 40);
         const QSize size = first.dlg.frameGeometry().size();
         first.dlg.done(QDialog::Rejected);
-        QCOMPARE(Saved(), QString::fromStdString(ports + "[Varnel]\nPosX=250\nPosY=40\nPosDX=%1\nPosDY=%2\nPortCOM=2\n")
-                              .arg(size.width()).arg(size.height()));
+        QCOMPARE(Saved(), QString::fromStdString(
+                              ports + "[Varnel]\nPosX=250\nPosY=40\nPosDX=%1\nPosDY=%2\nPortCOM=2\n")
+                              .arg(size.width())
+                              .arg(size.height()));
         Window second(m_ini);
         QCOMPARE(second.dlg.frameGeometry().topLeft(), QPoint(250, 40));
         second.Get<QAbstractButton>(IDC_READ)->click();
@@ -176,12 +217,14 @@ private slots:
         QTest::newRow("Enter on Exit") << int(IDCANCEL_EXIT) << QKeyCombination(Qt::Key_Return) << cancel;
         QTest::newRow("Escape") << int(IDCANCEL_EXIT) << QKeyCombination(Qt::Key_Escape) << cancel;
         QTest::newRow("Enter on the port box") << int(IDC_PORT) << QKeyCombination(Qt::Key_Return) << ok;
-        QTest::newRow("Shift+Enter on the list") << int(IDC_LIST) << (Qt::ShiftModifier | Qt::Key_Return) << ok;
+        QTest::newRow("Shift+Enter on the list")
+            << int(IDC_LIST) << (Qt::ShiftModifier | Qt::Key_Return) << ok;
         QTest::newRow("keypad Enter on RTS") << int(IDC_RTS) << (Qt::KeypadModifier | Qt::Key_Enter) << ok;
         QTest::newRow("Escape on the list") << int(IDC_LIST) << QKeyCombination(Qt::Key_Escape) << cancel;
         QTest::newRow("close box") << int(IDCANCEL_EXIT) << QKeyCombination() << cancel;
     }
-    // Stored: a port past the list, kept if no other is chosen; a place on no screen, given up for the default.
+    // Stored: a port past the list, kept if no other is chosen; a place on no screen, given up for the
+    // default.
     void keysAndCloseBoxEndTheWindow()
     {
         Window w(Ini("[Varnel]\nPortCOM=256\nPosX=30000\nPosY=30000\n"));
@@ -190,7 +233,8 @@ private slots:
         QWidget* target = w.Get(Col<int>("focus"));
         target->setFocus();
         const auto key = Col<QKeyCombination>("key");
-        key.key() != Qt::Key_unknown ? QTest::keyClick(target, key.key(), key.keyboardModifiers()) : void(w.dlg.close());
+        key.key() != Qt::Key_unknown ? QTest::keyClick(target, key.key(), key.keyboardModifiers())
+                                     : void(w.dlg.close());
         QVERIFY2(w.port.calls.empty(), "Enter must never start a readout off a push button");
         QTEST(w.dlg.result(), "result");
         QCOMPARE(w.exits, 1);
@@ -223,16 +267,19 @@ private slots:
         const auto last = [list] { return list->model()->index(list->model()->rowCount() - 1, 0); };
         QTRY_COMPARE(last().data().toString(), QStringLiteral(" -- BCC -- "));
         QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(last())));
-        const QModelIndex row = list->model()->match(last(), Qt::DisplayRole, "1.8.7(01007.5*kWh)", 1, Qt::MatchWrap)[0];
+        const QModelIndex row =
+            list->model()->match(last(), Qt::DisplayRole, "1.8.7(01007.5*kWh)", 1, Qt::MatchWrap)[0];
         const QModelIndex note = row.siblingAtRow(row.row() + 33); // C.1.0(Varnel electricity meter, ...)
-        QCOMPARE(row.siblingAtColumn(1).data().toString() + '|' + row.siblingAtColumn(2).data().toString(), "1.8.7|01007.5");
+        QCOMPARE(row.siblingAtColumn(1).data().toString() + '|' + row.siblingAtColumn(2).data().toString(),
+                 "1.8.7|01007.5");
         QVERIFY(shoot("varnel-readout.png") != before);
         // Tool tips only for cut-off cells, also where the window has a tip of its own.
         w.dlg.setToolTip(QStringLiteral("window"));
         QStringList tips;
         for (const QModelIndex& cell : {row.siblingAtColumn(1), note, note.siblingAtColumn(2)})
             tips << ToolTipAt(list->viewport(), list->visualRect(cell).center());
-        QCOMPARE(tips.mid(1), (QStringList{note.data().toString(), "Varnel electricity meter, model 4100, firmware 2.11"}));
+        QCOMPARE(tips.mid(1), (QStringList{note.data().toString(),
+                                           "Varnel electricity meter, model 4100, firmware 2.11"}));
         QVERIFY(!tips.contains("window") && tips[0] != "1.8.7");
         list->ScrollToRow(0);
         QVERIFY2(!list->updatesEnabled(), "once settled, a new row is held back with the repaint again");
@@ -246,7 +293,8 @@ private slots:
     {
         Window w;
         CLinkLabel* link = w.dlg.LinkLabel();
-        QCOMPARE(link->text() + ' ' + ToolTipAt(link, link->rect().center()), "varnel.example.org https://varnel.example.org/");
+        QCOMPARE(link->text() + ' ' + ToolTipAt(link, link->rect().center()),
+                 "varnel.example.org https://varnel.example.org/");
         // A hand whose hot spot is on its outline: the fingertip.
         QCOMPARE(link->cursor().pixmap().toImage().pixelColor(link->cursor().hotSpot()), QColor(Qt::black));
         const QImage underlined = link->grab().toImage();

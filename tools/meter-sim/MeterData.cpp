@@ -120,8 +120,7 @@ std::vector<std::string> BuiltInReadout()
     };
 }
 
-bool LoadDataFile(const std::string& path, MeterConfig& config, bool keepIdentification,
-                  std::string& error)
+bool LoadDataFile(const std::string& path, MeterConfig& config, bool keepIdentification, std::string& error)
 {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {

@@ -16,7 +16,6 @@ std::vector<std::string> BuiltInReadout();
 // the data lines. A file's own identification line (one starting with '/', not
 // "/?") is used unless `keepIdentification`. False, with `error` set, when the
 // file cannot be read.
-bool LoadDataFile(const std::string& path, MeterConfig& config, bool keepIdentification,
-                  std::string& error);
+bool LoadDataFile(const std::string& path, MeterConfig& config, bool keepIdentification, std::string& error);
 
 } // namespace varnel::sim

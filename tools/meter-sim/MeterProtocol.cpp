@@ -55,7 +55,7 @@ std::string CommandFrame(const std::string& body)
 
 struct Block {
     std::string bytes;
-    std::size_t middle = 0;  // where a stall or hang-up cuts in
+    std::size_t middle = 0; // where a stall or hang-up cuts in
 };
 
 Block BuildBlock(const std::vector<std::string>& lines, const MeterConfig& config)
@@ -248,8 +248,7 @@ void MeterProtocol::OnRequestByte(std::uint8_t b, SimTime now, int lineBaud)
         else
             restart();
         return;
-    default:
-        break;
+    default: break;
     }
     const std::size_t addressLength = buf.size() - 2;
     if (c == '!')

@@ -65,18 +65,18 @@ struct MeterConfig {
 struct ReadoutReport {
     std::string request;
     std::string address;
-    int signOnBaud = 0;           // the reader's line rate when the request arrived; 0 unknown
-    std::string identification;   // as sent, without its line end
-    char mode = '?';              // 'A', 'B' or 'C'
-    int offeredBaud = 0;          // the rate the identification offers
-    std::string acknowledgement;  // as received; empty when none came
-    int dataBaud = 0;             // the meter's rate for the data block
-    int readerBaudAtData = 0;     // the reader's line rate when the block began; 0 unknown
-    std::string breakReply;       // "", "received" or "missing"
-    std::string outcome;          // "complete", "silent", "password", "hangup", "interrupted"
+    int signOnBaud = 0;          // the reader's line rate when the request arrived; 0 unknown
+    std::string identification;  // as sent, without its line end
+    char mode = '?';             // 'A', 'B' or 'C'
+    int offeredBaud = 0;         // the rate the identification offers
+    std::string acknowledgement; // as received; empty when none came
+    int dataBaud = 0;            // the meter's rate for the data block
+    int readerBaudAtData = 0;    // the reader's line rate when the block began; 0 unknown
+    std::string breakReply;      // "", "received" or "missing"
+    std::string outcome;         // "complete", "silent", "password", "hangup", "interrupted"
     std::vector<std::string> faults;
     std::vector<std::string> anomalies;
-    std::string sent;             // every byte sent during this readout
+    std::string sent; // every byte sent during this readout
 
     std::string ToJson() const;
 };
@@ -127,12 +127,17 @@ private:
     enum class StepKind { Bytes, Pause, AwaitAck, BlockStart, AwaitBreakReply, Hangup, Finish };
     struct Step {
         Step(StepKind k, std::string b = {}, SimTime p = {}, std::string o = {})
-            : kind(k), bytes(std::move(b)), pause(p), outcome(std::move(o)) {}
+            : kind(k),
+              bytes(std::move(b)),
+              pause(p),
+              outcome(std::move(o))
+        {
+        }
         StepKind kind;
         std::string bytes;
         SimTime pause;
         std::string outcome;
-        std::size_t done = 0;  // bytes of `bytes` already sent
+        std::size_t done = 0; // bytes of `bytes` already sent
     };
 
     void OnRequestByte(std::uint8_t b, SimTime now, int lineBaud);
@@ -146,10 +151,10 @@ private:
     MeterConfig m_config;
     Phase m_phase = Phase::Listening;
     std::deque<Step> m_steps;
-    SimTime m_cursor{};          // end of the last byte sent or pause taken
-    SimTime m_waitDeadline{};    // for AwaitAck and AwaitBreakReply
+    SimTime m_cursor{};       // end of the last byte sent or pause taken
+    SimTime m_waitDeadline{}; // for AwaitAck and AwaitBreakReply
     int m_meterBaud = 300;
-    int m_lastBaud = 300;         // the reader's rate as last seen, for NextDue
+    int m_lastBaud = 300; // the reader's rate as last seen, for NextDue
     bool m_hangup = false;
 
     std::string m_requestBuf;

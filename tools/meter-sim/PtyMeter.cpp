@@ -36,9 +36,22 @@ struct SpeedEntry {
     int baud;
 };
 constexpr std::array<SpeedEntry, 16> kSpeeds{{
-    {B50, 50}, {B75, 75}, {B110, 110}, {B150, 150}, {B300, 300}, {B600, 600},
-    {B1200, 1200}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
-    {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+    {B50, 50},
+    {B75, 75},
+    {B110, 110},
+    {B150, 150},
+    {B300, 300},
+    {B600, 600},
+    {B1200, 1200},
+    {B2400, 2400},
+    {B4800, 4800},
+    {B9600, 9600},
+    {B19200, 19200},
+    {B38400, 38400},
+    {B57600, 57600},
+    {B115200, 115200},
+    {B230400, 230400},
+    {B460800, 460800},
 }};
 
 } // namespace
@@ -49,7 +62,8 @@ PtyMeter::PtyMeter(MeterConfig config, std::string linkPath)
 }
 
 PtyMeter::PtyMeter(std::unique_ptr<MeterSide> meter, std::string linkPath)
-    : m_meter(std::move(meter)), m_linkPath(std::move(linkPath))
+    : m_meter(std::move(meter)),
+      m_linkPath(std::move(linkPath))
 {
 }
 
@@ -88,7 +102,7 @@ PtyMeter::StartResult PtyMeter::Start(std::string& error)
     }
     if (result != StartResult::Ok) {
         std::string keep = m_linkPath;
-        m_linkPath.clear();  // not ours to remove
+        m_linkPath.clear(); // not ours to remove
         Stop();
         m_linkPath = std::move(keep);
         return result;
@@ -103,8 +117,7 @@ void PtyMeter::Stop()
     if (m_thread.joinable()) {
         m_stop = true;
         const char wake = 1;
-        while (write(m_wake[1], &wake, 1) < 0 && errno == EINTR) {
-        }
+        while (write(m_wake[1], &wake, 1) < 0 && errno == EINTR) {}
         m_thread.join();
         m_meter->Abort("stopped");
         DeliverReports();
@@ -116,7 +129,7 @@ void PtyMeter::Stop()
         fd = -1;
     }
     if (!m_linkPath.empty()) {
-        struct stat st{};
+        struct stat st {};
         if (lstat(m_linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
             unlink(m_linkPath.c_str());
     }
@@ -185,7 +198,7 @@ bool PtyMeter::UpdateLink(std::string& error)
 {
     if (m_linkPath.empty())
         return true;
-    struct stat st{};
+    struct stat st {};
     if (lstat(m_linkPath.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
         error = m_linkPath + ": exists and is not a symbolic link";
         return false;
@@ -215,7 +228,7 @@ void PtyMeter::WritePending(std::string& pending)
         else if (n < 0 && errno == EINTR)
             continue;
         else
-            break;  // full: the rest waits for POLLOUT
+            break; // full: the rest waits for POLLOUT
     }
     pending.erase(0, written);
 }

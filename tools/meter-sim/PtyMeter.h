@@ -55,7 +55,7 @@ private:
     std::unique_ptr<MeterSide> m_meter;
     std::string m_linkPath;
     int m_master = -1;
-    int m_slave = -1;  // held open so the master never sees a hang-up between readers
+    int m_slave = -1; // held open so the master never sees a hang-up between readers
     int m_wake[2] = {-1, -1};
     std::atomic<bool> m_stop{false};
     std::thread m_thread;

@@ -16,7 +16,9 @@ constexpr char ETX = 0x03;
 } // namespace
 
 PushMeter::PushMeter(const MeterConfig& config, std::chrono::milliseconds period, bool stx)
-    : m_identification(config.identification), m_period(period), m_pace(config.pace),
+    : m_identification(config.identification),
+      m_period(period),
+      m_pace(config.pace),
       m_defaultBaud(config.initialBaud)
 {
     std::string body = config.identification + "\r\n\r\n";
@@ -135,7 +137,7 @@ void ReplayMeter::Receive(const std::uint8_t* data, std::size_t count, SimTime n
 {
     for (std::size_t i = 0; i < count; ++i) {
         if (m_index >= m_records.size() || !m_records[m_index].fromReader)
-            continue;  // the meter is answering: what the reader sends is not awaited
+            continue; // the meter is answering: what the reader sends is not awaited
         const std::string& expected = m_records[m_index].bytes;
         const char c = static_cast<char>(data[i]);
         if (c == expected[m_matched])

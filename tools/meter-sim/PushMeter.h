@@ -37,14 +37,14 @@ private:
     int m_lastBaud = 0;
     bool m_started = false;
     std::size_t m_pos = 0;
-    SimTime m_next{};  // when the next byte is due
+    SimTime m_next{}; // when the next byte is due
     std::vector<ReadoutReport> m_done;
 };
 
 // One record of a capture written by varnel-read --capture.
 struct CaptureRecord {
     SimTime at;
-    bool fromReader = false;  // ">": sent by the reader; "<": received from the meter
+    bool fromReader = false; // ">": sent by the reader; "<": received from the meter
     std::string bytes;
 };
 
@@ -71,10 +71,10 @@ private:
 
     std::vector<CaptureRecord> m_records;
     std::size_t m_index = 0;
-    std::size_t m_matched = 0;  // bytes of the awaited reader record seen so far
+    std::size_t m_matched = 0; // bytes of the awaited reader record seen so far
     bool m_started = false;
-    SimTime m_anchorNow{};      // when the last awaited reader record was complete
-    SimTime m_anchorAt{};       // and its captured time
+    SimTime m_anchorNow{}; // when the last awaited reader record was complete
+    SimTime m_anchorAt{};  // and its captured time
     ReadoutReport m_report;
     std::vector<ReadoutReport> m_done;
 };

@@ -28,7 +28,8 @@ constexpr milliseconds kMaxPollWait{100};
 } // namespace
 
 SocketMeter::SocketMeter(MeterConfig config, std::string socketPath)
-    : m_meter(std::make_unique<MeterProtocol>(std::move(config))), m_path(std::move(socketPath))
+    : m_meter(std::make_unique<MeterProtocol>(std::move(config))),
+      m_path(std::move(socketPath))
 {
 }
 
@@ -43,7 +44,7 @@ bool SocketMeter::Connect(std::string& error)
     addr.sun_family = AF_UNIX;
     if (m_path.empty() || m_path.size() >= sizeof addr.sun_path) {
         error = m_path + ": not a usable socket path (at most " + std::to_string(sizeof addr.sun_path - 1)
-            + " bytes)";
+                + " bytes)";
         return false;
     }
     std::memcpy(addr.sun_path, m_path.c_str(), m_path.size() + 1);
@@ -84,8 +85,7 @@ bool SocketMeter::Start(std::string& error)
 void SocketMeter::Wake()
 {
     const char wake = 1;
-    while (write(m_wake[1], &wake, 1) < 0 && errno == EINTR) {
-    }
+    while (write(m_wake[1], &wake, 1) < 0 && errno == EINTR) {}
 }
 
 void SocketMeter::Stop()
@@ -126,8 +126,7 @@ void SocketMeter::Run()
         if (poll(fds, 2, static_cast<int>(wait.count())) < 0 && errno != EINTR)
             break;
         if (fds[1].revents & POLLIN)
-            while (read(m_wake[0], buf.data(), buf.size()) > 0) {
-            }
+            while (read(m_wake[0], buf.data(), buf.size()) > 0) {}
         if (m_stop)
             break;
 

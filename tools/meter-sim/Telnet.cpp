@@ -28,16 +28,12 @@ void TelnetDecoder::Decode(const std::uint8_t* data, std::size_t count, std::str
                 out += static_cast<char>(b);
             m_state = b == SB ? State::Sub : (b >= WILL && b <= DONT) ? State::Option : State::Data;
             break;
-        case State::Option:
-            m_state = State::Data;
-            break;
+        case State::Option: m_state = State::Data; break;
         case State::Sub:
             if (b == IAC)
                 m_state = State::SubCommand;
             break;
-        case State::SubCommand:
-            m_state = b == SE ? State::Data : State::Sub;
-            break;
+        case State::SubCommand: m_state = b == SE ? State::Data : State::Sub; break;
         }
     }
 }

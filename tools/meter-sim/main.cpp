@@ -60,7 +60,9 @@ void PrintUsage(std::ostream& out)
            "  -h, --help             show this help and exit\n"
            "  --version              show the version and exit\n"
            "\n"
-           "NAME is one of: " << FaultNames() << "\n"
+           "NAME is one of: "
+        << FaultNames()
+        << "\n"
            "\n"
            "Exit status:\n"
            "  0   stopped by a signal, or the far end of the socket closed the line\n"
@@ -117,7 +119,8 @@ int Parse(int argc, char** argv, Arguments& args)
             continue;
         }
         if (i + 1 >= argc) {
-            std::cerr << "varnel-meter-sim: " << arg << (arg.rfind("--", 0) == 0 ? " needs a value\n" : ": unknown argument\n");
+            std::cerr << "varnel-meter-sim: " << arg
+                      << (arg.rfind("--", 0) == 0 ? " needs a value\n" : ": unknown argument\n");
             return kExitUsage;
         }
         const std::string value = argv[++i];
@@ -168,7 +171,7 @@ int Parse(int argc, char** argv, Arguments& args)
 std::string Summary(std::size_t number, const ReadoutReport& report)
 {
     std::string line = "readout " + std::to_string(number) + ": " + report.outcome + ", "
-        + std::to_string(report.sent.size()) + " bytes";
+                       + std::to_string(report.sent.size()) + " bytes";
     for (const auto& anomaly : report.anomalies)
         line += "; " + anomaly;
     return line;
