@@ -1,8 +1,10 @@
 #include "CliOptions.h"
 #include "CliView.h"
+#include "ReadRun.h"
 
 #include "FakeClock.h"
 #include "FakePort.h"
+#include "TempDir.h"
 #include "core/ControlIds.h"
 #include "readout/ReadoutCore.h"
 
@@ -63,62 +65,67 @@ TEST(CliOptions, TakeTheDocumentedValuesAndSayExactlyWhatIsWrong)
     EXPECT_NE(Usage().find("  " + rates + "\n"), std::string::npos);
 }
 
-// Wired as main wires it: the options' port and rate reach the open, RTS and DTR raised (an
-// optical probe draws its power from them); rows come as the result list adds them.
-TEST(CliReadout, OpensTheChosenPortAndPrintsRowsAndLabelsInEachFormat)
+// The program as main runs it, on a fake port: the options' port (the bounds of the COM
+// ranges among them) and rate reach the open, RTS and DTR raised (an optical probe draws
+// its power from them); rows and labels come in each format, the exit status last.
+TEST(CliProgram, OpensTheChosenPortAndPrintsRowsAndLabelsInEachFormat)
 {
     int argc = 1;
     char arg0[] = "CliTest", *argv[] = {arg0};
-    QCoreApplication app(argc, argv); // for the view's timers
-    const std::string labels =
-        "{\"baudRate\": \"Auto (300)\", \"protocol\": \"?\", \"flag\": \"?\", \"description\": \"?\", ";
+    QCoreApplication app(argc, argv); // the event loop the program ticks with
+    // A data line with what each format must escape: a comma, a quote, a backslash, a control byte.
+    const std::string reply = "/ABC5X\r\n\0021(2,\"\\\001)\r\n!\r\n\003s";
+    const std::string rows =
+        "/ABC5X\n -- STX -- \n1(2,\"\\\001)\t1\t2,\"\\\001\n!\t\t\n -- ETX -- \n -- BCC -- \n";
     const struct {
         std::vector<std::string> args;
         std::string open, out, err;
+        int exitCode;
     } cases[] = {
-        {{"--port", "COM5"},
-         "/dev/ttyS4 300",
-         "/A\\\"\x01\n1(2,3)\t1\t2,3\nBaud rate : Auto (300)\nProtocol : ?\nFLAG : ?\nDescription : ?\n",
-         ""},
-        {{"--port=com33", "--initial-baud", "9600", "--format", "csv"},
-         "/dev/ttyUSB0 9600",
-         "Data,Code (OBIS),Value\r\n\"/A\\\"\"\x01\",,\r\n\"1(2,3)\",1,\"2,3\"\r\n",
-         ""},
-        {{"--port", "/dev/ttyACM3", "--format", "json"},
-         "/dev/ttyACM3 300",
-         labels
-             + "\"rows\": [\n  {\"data\": "
-               "\"/A\\\\\\\"\\u0001\"},\n  {\"data\": \"1(2,3)\", \"code\": \"1\", \"value\": \"2,3\"}\n]}\n",
-         ""},
-        {{"--port", "COM2", "--format", "json"},
-         "/dev/ttyS1 300",
-         labels + "\"rows\": []}\n",
-         "Open port COM error: COM2 (/dev/ttyS1): No such file or directory\n"}};
+        {{"--port", "COM1"},
+         "/dev/ttyS0 300",
+         rows + "Baud rate : 9600\nProtocol : E\nFLAG : ABC\nDescription : X\n",
+         "",
+         0},
+        {{"--port=com32", "--initial-baud", "9600", "--transmit-baud", "2400", "--format", "csv"},
+         "/dev/ttyS31 9600",
+         "Data,Code (OBIS),Value\r\n/ABC5X,,\r\n -- STX -- "
+         ",,\r\n\"1(2,\"\"\\\001)\",1,\"2,\"\"\\\001\"\r\n!,,\r\n -- ETX -- ,,\r\n"
+         " -- BCC -- ,,\r\n",
+         "",
+         0},
+        {{"--port", "COM96", "--format", "json"},
+         "/dev/ttyACM31 300",
+         "{\"baudRate\": \"9600\", \"protocol\": \"E\", \"flag\": \"ABC\", \"description\": \"X\", \"rows\": "
+         "[\n"
+         "  {\"data\": \"/ABC5X\"},\n  {\"data\": \" -- STX -- \"},\n  {\"data\": \"1(2,\\\"\\\\\\u0001)\", "
+         "\"code\": \"1\", \"value\": "
+         "\"2,\\\"\\\\\\u0001\"},\n  {\"data\": \"!\", \"code\": \"\", \"value\": \"\"},\n  {\"data\": \" -- "
+         "ETX -- \"},\n  {\"data\": "
+         "\" -- BCC -- \"}\n]}\n",
+         "",
+         0},
+        {{"--port", "COM33"},
+         "/dev/ttyUSB0 300",
+         "",
+         "Open port COM error: COM33 (/dev/ttyUSB0): No such file or directory\nask\n",
+         1},
+        {{"--port", "COM97"}, "", "", "Open port COM error: COM97: no device is known for COM97\nask\n", 1},
+        {{"--port", "/dev/ttyACM3", "--address", "x!"}, "", "", "varnel-read: --address takes", 64}};
     for (const auto& c : cases) {
         test::FakeClock clock;
         test::FakePort port(&clock);
-        port.failOpen = !c.err.empty();
-        const PortNames names;
-        std::string error;
-        const auto options = ParseOptions(c.args, error);
+        port.failOpen = c.exitCode == 1;
+        port.Feed(reply);
+        test::TempDir dir;
         std::ostringstream out, err;
-        CliView view(*options, out, err);
-        ReadoutCore core(port, clock, view, names, "/dev/null"); // no trace log
-        view.SetSerial(&core.serial);
-        SelectPort(options->port, core.serial);
-        core.engine.StartReadout();
-        if (core.serial.IsOpen()) {
-            view.InsertRow(0, "/A\\\"\x01");
-            view.EnsureRowVisible(0);
-            view.InsertRow(1, "1(2,3)");
-            view.SetRowColumns(1, "1", "2,3");
-        }
-        view.Finish();
-        EXPECT_EQ(port.calls.at(0), "open " + c.open + " 7E1 rts=1 dtr=1 flow=0000000");
+        const int exitCode = RunProgram(c.args, port, clock, out, err, {dir.File("Varnel.ini"), "/dev/null"},
+                                        [] { return std::string("ask"); });
+        EXPECT_EQ(exitCode, c.exitCode) << err.str();
+        EXPECT_EQ(port.calls.empty() ? "" : port.calls.front(),
+                  c.open.empty() ? "" : "open " + c.open + " 7E1 rts=1 dtr=1 flow=0000000");
         EXPECT_EQ(out.str(), c.out);
-        EXPECT_EQ(err.str(), c.err);
-        EXPECT_EQ(view.ComboItemText(IDC_INITIAL_BAUD, -1) + view.ComboItemText(IDC_PORT, 0),
-                  ""); // no such item
+        EXPECT_EQ(err.str().substr(0, c.err.size()), c.err);
     }
 }
 

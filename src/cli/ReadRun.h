@@ -1,0 +1,76 @@
+#pragma once
+
+#include "CliOptions.h"
+#include "CliView.h"
+
+#include "readout/ReadoutCore.h"
+#include "readout/TelegramReader.h"
+#include "serial/PortNames.h"
+
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace varnel {
+class Clock;
+class Port;
+} // namespace varnel
+
+namespace varnel::cli {
+
+constexpr int kExitBlockCheck = 0;
+constexpr int kExitOpenFailed = 1;
+constexpr int kExitTimeOut = 2;
+constexpr int kExitUsage = 64;
+constexpr int kExitCantCreate = 73;
+
+// What a run reads and writes outside the port: the settings file (the saved port
+// and the [Ports] map), the trace log, and the two output streams.
+struct RunPlaces {
+    std::filesystem::path settingsFile;
+    std::string logPath = kTraceLogName;
+};
+
+// One run of varnel-read, wired once for the program and its tests: the view on the
+// streams, the readout core and the push reader on the given port and clock, the
+// port chosen by the options, and the receive timer's ticks until the run is over.
+class ReadRun {
+public:
+    ReadRun(const Options& options, Port& port, Clock& clock, std::ostream& out, std::ostream& err,
+            const RunPlaces& places);
+
+    // Starts the readout (or the listening); false when the port could not be opened,
+    // which the view has already said on err.
+    bool Start();
+    // One tick of the receive timer; true once the run is over.
+    bool Tick();
+    bool Over() const { return m_over; }
+    // Prints what follows the rows and returns the exit status.
+    int Finish();
+
+    CliView& View() { return m_view; }
+    ReadoutCore& Core() { return m_core; }
+
+private:
+    void End(int exitCode);
+
+    const Options m_options;
+    PortNames m_names;
+    const std::filesystem::path m_settingsFile;
+    CliView m_view;
+    ReadoutCore m_core;
+    TelegramReader m_telegrams;
+    bool m_over = false;
+    int m_exitCode = kExitTimeOut;
+};
+
+// The program: parses `args`, answers --help, --version and usage errors, opens the
+// capture file, and runs one readout on `port` with the Qt event loop (which must
+// exist). `openAdvice` says what the user can do about a port that did not open
+// (empty: nothing to add). Returns the exit status.
+int RunProgram(const std::vector<std::string>& args, Port& port, Clock& clock, std::ostream& out,
+               std::ostream& err, const RunPlaces& places, const std::function<std::string()>& openAdvice);
+
+} // namespace varnel::cli
