@@ -4,6 +4,8 @@
 #include "StartSettings.h"
 #include "core/Clock.h"
 #include "serial/DeviceAccess.h"
+#include "serial/NetworkPort.h"
+#include "serial/PortRouter.h"
 #include "serial/QtSerialPortBackend.h"
 #include "serial/SerialLine.h"
 
@@ -22,12 +24,18 @@ CReadoutApp::CReadoutApp(int& argc, char** argv) : m_app(argc, argv)
 int CReadoutApp::InitInstance()
 {
     const StartSettings settings = LoadStartSettings();
-    QtSerialPortBackend port;
+    QtSerialPortBackend serial;
+    NetworkPort network;
+    PortRouter port(serial, network);
     SystemClock clock;
     CReadoutDlg dlg(port, clock, settings.names, settings.window);
-    dlg.Widgets().SetMessageDetail([&port](const std::string& text) {
-        return text == kOpenPortError && port.OpenDenied() ? AccessDeniedReason(port.Device())
-                                                           : std::string();
+    dlg.Widgets().SetMessageDetail([&](const std::string& text) {
+        if (text != kOpenPortError)
+            return std::string();
+        // A network port's reason (refused, no route, name not found, time-out) is all the user can act on.
+        if (port.OpenedNetwork())
+            return dlg.Core().serial.DeviceName() + ": " + port.LastError();
+        return serial.OpenDenied() ? AccessDeniedReason(serial.Device()) : std::string();
     });
     dlg.SetDestroyHandler(
         [](int portIndex, const QRect& restoredRect) { SaveWindowSettings(portIndex, restoredRect); });

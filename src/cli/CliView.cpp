@@ -152,7 +152,10 @@ void CliView::Finish()
                 m_out << ", \"code\": " << JsonString(r.code) << ", \"value\": " << JsonString(r.value);
             m_out << '}';
         }
-        m_out << (m_jsonRows.empty() ? "]}\n" : "\n]}\n");
+        // Counted only where the port checks parity itself; null where a UART does, unseen.
+        const auto parityErrors = m_serial ? m_serial->ParityErrors() : std::nullopt;
+        m_out << (m_jsonRows.empty() ? "]" : "\n]")
+              << ", \"parityErrors\": " << (parityErrors ? std::to_string(*parityErrors) : "null") << "}\n";
     }
     m_out.flush();
 }

@@ -5,6 +5,8 @@
 
 #include "core/Clock.h"
 #include "serial/DeviceAccess.h"
+#include "serial/NetworkPort.h"
+#include "serial/PortRouter.h"
 #include "serial/QtSerialPortBackend.h"
 #include "settings/Settings.h"
 
@@ -17,8 +19,11 @@ int main(int argc, char** argv)
     using namespace varnel;
     QCoreApplication app(argc, argv);
     QtSerialPortBackend backend;
+    NetworkPort network;
+    PortRouter port(backend, network);
     SystemClock clock;
     return cli::RunProgram(
-        {argv + 1, argv + argc}, backend, clock, std::cout, std::cerr, {SettingsFilePath()},
-        [&backend] { return backend.OpenDenied() ? AccessDeniedReason(backend.Device()) : ""; });
+        {argv + 1, argv + argc}, port, clock, std::cout, std::cerr, {SettingsFilePath()}, [&] {
+            return !port.OpenedNetwork() && backend.OpenDenied() ? AccessDeniedReason(backend.Device()) : "";
+        });
 }

@@ -102,6 +102,7 @@ void ReadoutEngine::OnReceiveTick()
         m_rows.AddRow(" -- Tout -- ", false);
         m_rxCount = 0;
         BackToIdle(ReadoutEnd::TimeOut);
+        ReportParityErrors();
     }
 
     // Drain what has arrived: at 38400 bit/s and more, one 100-byte read per
@@ -175,6 +176,7 @@ bool ReadoutEngine::ProcessByte(std::uint8_t b)
                 const std::uint8_t reply[] = {SOH, 'B', '0', ETX, BlockCheck(body, sizeof body)};
                 m_serial.WriteDirect(reply, sizeof reply);
             }
+            ReportParityErrors();
         }
         if (m_state == READ_COMMAND_ID) {
             m_state = READ_COMMAND_TYPE;
@@ -238,6 +240,8 @@ void ReadoutEngine::HandleIdentification()
             m_serial.Transmit(ack, sizeof ack);
             m_clock.Sleep(kAckSettle);
             m_serial.ApplyPortSettings();
+            if (!m_serial.RateReachesLine())
+                m_rows.AddRow(kRateFixedRow, false);
         } else {
             m_view.SetControlText(IDC_PROTOCOL_LABEL, "A");
             m_serial.m_baudRate = 300;
@@ -266,6 +270,12 @@ void ReadoutEngine::BackToIdle(ReadoutEnd end)
 {
     m_state = READ_IDLE;
     m_lastEnd = end;
+}
+
+void ReadoutEngine::ReportParityErrors()
+{
+    if (const auto errors = m_serial.ParityErrors())
+        m_rows.AddRow(" -- Parity errors: " + std::to_string(*errors) + " -- ", false);
 }
 
 } // namespace varnel

@@ -34,6 +34,9 @@ constexpr std::chrono::milliseconds kOpenSettle{50};
 // starve the window.
 constexpr int kMaxChunksPerTick = 64;
 
+// After the acknowledgement on a link that cannot switch the meter's line.
+inline constexpr const char* kRateFixedRow = " -- Rate fixed by the link -- ";
+
 // The IEC 62056-21 readout-mode state machine, driven by the receive timer.
 class ReadoutEngine {
 public:
@@ -61,6 +64,9 @@ private:
     // A frame's first byte: its row, the state that reads the frame, an empty line.
     void StartFrame(const char* row, ReadoutState next);
     void BackToIdle(ReadoutEnd end);
+    // The readout's last row where the port checks parity itself: the count of
+    // bytes with a wrong parity bit since the readout began.
+    void ReportParityErrors();
 
     SerialLine& m_serial;
     ResultLog& m_rows;

@@ -39,6 +39,8 @@ public:
     bool SetDtr(bool on) override { return m_inner.SetDtr(on); }
     BreakSeen TakeBreakSeen() override { return m_inner.TakeBreakSeen(); }
     std::string LastError() const override { return m_inner.LastError(); }
+    bool RateReachesLine() const override { return m_inner.RateReachesLine(); }
+    std::optional<std::uint32_t> ParityErrors() const override { return m_inner.ParityErrors(); }
 
 private:
     void Record(char direction, const std::uint8_t* data, std::size_t count);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace varnel {
@@ -74,6 +75,14 @@ public:
     virtual BreakSeen TakeBreakSeen() = 0;
     // The system's reason for the last failure, for the user.
     virtual std::string LastError() const = 0;
+
+    // Whether Apply's rate reaches the meter's line. A raw TCP link to a serial
+    // converter carries bytes only: the line runs at whatever the converter is set to.
+    virtual bool RateReachesLine() const { return true; }
+    // Received bytes whose parity bit was wrong since the open, where this port
+    // checks parity itself (7E1 carried as 8-bit bytes); nothing where the line's
+    // hardware does, unseen.
+    virtual std::optional<std::uint32_t> ParityErrors() const { return std::nullopt; }
 };
 
 } // namespace varnel

@@ -50,6 +50,13 @@ public:
     void SetRts(bool on);
     void SetDtr(bool on);
     BreakSeen TakeBreakSeen();
+    // Whether the rates of a re-apply reach the meter (not through a raw TCP link).
+    bool RateReachesLine() const { return !m_open || m_port.RateReachesLine(); }
+    // Bytes received with a wrong parity bit since the open, where the port checks.
+    std::optional<std::uint32_t> ParityErrors() const
+    {
+        return m_open ? m_port.ParityErrors() : std::nullopt;
+    }
 
     // The port name and device of the last open attempt, and the system's
     // reason when it failed.

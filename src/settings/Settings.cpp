@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include "serial/NetworkAddress.h"
 #include "serial/PortNames.h"
 #include "settings/ProfileFile.h"
 
@@ -106,7 +107,8 @@ void LoadPortMappings(PortNames& names, const std::filesystem::path& file)
     for (const auto& [key, device] : profile.Entries(kPortsSection)) {
         const auto number = PortNames::ParseComName(key);
         // "COM5" and "com5" are one key; as with any key, the first one counts.
-        if (!number || device.empty() || !std::filesystem::path(device).is_absolute()
+        if (!number || device.empty()
+            || !(std::filesystem::path(device).is_absolute() || IsNetworkPortName(device))
             || !mapped.insert(*number).second)
             continue;
         names.SetMapping(*number, device);

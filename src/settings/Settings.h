@@ -65,7 +65,8 @@ void SaveSettings(int portIndex, const std::optional<ScreenRect>& restoredRect,
                   const std::filesystem::path& file = SettingsFilePath());
 
 // Adds each "COMn=<device>" of the `Ports` section to `names`; lines that are no COM
-// name, or whose device is empty or not an absolute path, are skipped.
+// name, or whose device is neither an absolute path nor a network port
+// (tcp://, rfc2217://), are skipped.
 void LoadPortMappings(PortNames& names, const std::filesystem::path& file = SettingsFilePath());
 
 // Where the window of the given outer size opens: at the saved place, unless there it

@@ -102,7 +102,7 @@ TEST(CliProgram, OpensTheChosenPortAndPrintsRowsAndLabelsInEachFormat)
          "\"code\": \"1\", \"value\": "
          "\"2,\\\"\\\\\\u0001\"},\n  {\"data\": \"!\", \"code\": \"\", \"value\": \"\"},\n  {\"data\": \" -- "
          "ETX -- \"},\n  {\"data\": "
-         "\" -- BCC -- \"}\n]}\n",
+         "\" -- BCC -- \"}\n], \"parityErrors\": null}\n",
          "",
          0},
         {{"--port", "COM33"},

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -27,9 +29,17 @@ constexpr milliseconds kMaxPollWait{100};
 
 } // namespace
 
-SocketMeter::SocketMeter(MeterConfig config, std::string socketPath)
-    : m_meter(std::make_unique<MeterProtocol>(std::move(config))),
+SocketMeter::SocketMeter(std::unique_ptr<MeterSide> meter, std::string socketPath)
+    : m_meter(std::move(meter)),
       m_path(std::move(socketPath))
+{
+}
+
+SocketMeter::SocketMeter(std::unique_ptr<MeterSide> meter, TcpListen listen)
+    : m_meter(std::move(meter)),
+      m_path("127.0.0.1:" + std::to_string(listen.port)),
+      m_tcpPort(listen.port),
+      m_tcp(true)
 {
 }
 
@@ -62,6 +72,33 @@ bool SocketMeter::Connect(std::string& error)
     return true;
 }
 
+bool SocketMeter::Listen(std::string& error)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(m_tcpPort);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    const int on = 1;
+    m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_listen < 0 || setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0
+        || bind(m_listen, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0
+        || listen(m_listen, 1) != 0 || !SetFlags(m_listen)
+        || getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+        error = Errno(m_path);
+        return false;
+    }
+    m_tcpPort = ntohs(addr.sin_port);
+    return true;
+}
+
+void SocketMeter::DropReader()
+{
+    close(m_fd);
+    m_fd = -1;
+    m_meter->Abort("hangup");
+}
+
 bool SocketMeter::Start(std::string& error)
 {
     if (m_thread.joinable()) {
@@ -73,7 +110,7 @@ bool SocketMeter::Start(std::string& error)
         Stop();
         return false;
     }
-    if (!Connect(error)) {
+    if (!(m_tcp ? Listen(error) : Connect(error))) {
         Stop();
         return false;
     }
@@ -97,7 +134,7 @@ void SocketMeter::Stop()
         m_meter->Abort("stopped");
         DeliverReports();
     }
-    for (int* fd : {&m_fd, &m_wake[0], &m_wake[1]}) {
+    for (int* fd : {&m_fd, &m_listen, &m_wake[0], &m_wake[1]}) {
         if (*fd >= 0)
             close(*fd);
         *fd = -1;
@@ -117,18 +154,33 @@ void SocketMeter::Run()
     std::string data;
     std::array<std::uint8_t, 256> buf{};
     std::string closed;
+    // A TCP reader that leaves ends its readout only; the meter waits for the next.
+    const auto lost = [&](std::string reason) {
+        if (m_tcp)
+            DropReader();
+        else
+            closed = std::move(reason);
+        pending.clear();
+    };
     while (!m_stop && closed.empty()) {
         milliseconds wait = kMaxPollWait;
         if (const auto due = m_meter->NextDue())
             wait = std::clamp(std::chrono::ceil<milliseconds>(*due - Now()), milliseconds{0}, kMaxPollWait);
-        pollfd fds[2] = {{m_fd, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
-                         {m_wake[0], POLLIN, 0}};
-        if (poll(fds, 2, static_cast<int>(wait.count())) < 0 && errno != EINTR)
+        pollfd fds[3] = {{m_fd, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
+                         {m_wake[0], POLLIN, 0},
+                         {m_fd < 0 ? m_listen : -1, POLLIN, 0}};
+        if (poll(fds, 3, static_cast<int>(wait.count())) < 0 && errno != EINTR)
             break;
         if (fds[1].revents & POLLIN)
             while (read(m_wake[0], buf.data(), buf.size()) > 0) {}
         if (m_stop)
             break;
+        if (fds[2].revents & POLLIN) {
+            m_fd = accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            const int on = 1;
+            if (m_fd >= 0)
+                setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        }
 
         const SimTime now = Now();
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -136,36 +188,42 @@ void SocketMeter::Run()
                 const ssize_t n = read(m_fd, buf.data(), buf.size());
                 if (n > 0) {
                     data.clear();
-                    m_decoder.Decode(buf.data(), static_cast<std::size_t>(n), data);
+                    if (m_tcp)
+                        data.assign(reinterpret_cast<const char*>(buf.data()), static_cast<std::size_t>(n));
+                    else
+                        m_decoder.Decode(buf.data(), static_cast<std::size_t>(n), data);
                     m_meter->Receive(reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), now, 0);
                     continue;
                 }
                 if (n == 0 || (errno != EAGAIN && errno != EINTR))
-                    closed = n == 0 ? "the far end closed the line" : Errno(m_path);
+                    lost(n == 0 ? "the far end closed the line" : Errno(m_path));
                 break;
             }
         }
-        pending += TelnetEncode(m_meter->TakeOutput(now, 0));
-        if (m_breakWanted.exchange(false))
+        const std::string out = m_meter->TakeOutput(now, 0);
+        if (m_fd >= 0)
+            pending += m_tcp ? out : TelnetEncode(out);
+        if (m_breakWanted.exchange(false) && !m_tcp)
             pending.append(kTelnetBreak, sizeof kTelnetBreak);
 
         if (m_meter->TakeHangup()) {
             // A dropped connection is what a probe pulled out looks like to the
             // far end; the meter then plugs it in again.
             pending.clear();
-            close(m_fd);
+            if (m_fd >= 0)
+                close(m_fd);
             m_fd = -1;
-            if (!Connect(closed))
+            if (!m_tcp && !Connect(closed))
                 break;
         }
-        while (!pending.empty() && closed.empty()) {
+        while (!pending.empty() && closed.empty() && m_fd >= 0) {
             const ssize_t n = send(m_fd, pending.data(), pending.size(), MSG_NOSIGNAL);
             if (n > 0)
                 pending.erase(0, static_cast<std::size_t>(n));
             else if (n < 0 && errno == EINTR)
                 continue;
             else if (n < 0 && errno != EAGAIN)
-                closed = Errno(m_path);
+                lost(Errno(m_path));
             else
                 break; // full: the rest waits for POLLOUT
         }

@@ -4,6 +4,7 @@
 #include "PushMeter.h"
 #include "PtyMeter.h"
 #include "SocketMeter.h"
+#include "WireParity.h"
 
 #include <cerrno>
 #include <memory>
@@ -43,6 +44,11 @@ void PrintUsage(std::ostream& out)
            "  --link PATH            a symbolic link to the device\n"
            "  --socket PATH          serve the telnet serial port on the Unix socket PATH\n"
            "                         instead of a pseudo-terminal\n"
+           "  --tcp PORT             serve raw TCP on 127.0.0.1:PORT (0: a free port) instead,\n"
+           "                         as a serial converter on the network; stdout's first line\n"
+           "                         is then tcp://127.0.0.1:PORT\n"
+           "  --parity-on-wire       7E1 carried as 8-bit bytes: take only bytes with even\n"
+           "                         parity, send with the parity bit set\n"
            "  --data FILE            the data lines, or a raw capture (.bin), to serve\n"
            "  --identification TEXT  the identification line (default /VAR5\\2VARNEL-SIM)\n"
            "  --reaction-ms N        pause before each answer (default 200)\n"
@@ -69,7 +75,7 @@ void PrintUsage(std::ostream& out)
            "  64  bad arguments\n"
            "  65  a damaged capture file (the error names its line)\n"
            "  66  the data or capture file cannot be read\n"
-           "  69  the socket cannot be connected\n"
+           "  69  the socket cannot be connected, or the TCP port not listened on\n"
            "  71  no pseudo-terminal could be made\n"
            "  73  the link or the report file cannot be created\n";
 }
@@ -93,7 +99,9 @@ struct Arguments {
     std::string report;
     std::string replay;
     int pushMs = -1;
+    int tcpPort = -1;
     bool pushStx = false;
+    bool parityOnWire = false;
     bool identificationGiven = false;
 };
 
@@ -118,6 +126,10 @@ int Parse(int argc, char** argv, Arguments& args)
             args.pushStx = true;
             continue;
         }
+        if (arg == "--parity-on-wire") {
+            args.parityOnWire = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             std::cerr << "varnel-meter-sim: " << arg
                       << (arg.rfind("--", 0) == 0 ? " needs a value\n" : ": unknown argument\n");
@@ -129,6 +141,8 @@ int Parse(int argc, char** argv, Arguments& args)
             args.link = value;
         } else if (arg == "--socket") {
             args.socket = value;
+        } else if (arg == "--tcp" && ParseInt(value, 0, 65535, number)) {
+            args.tcpPort = number;
         } else if (arg == "--data") {
             args.data = value;
         } else if (arg == "--replay") {
@@ -153,16 +167,16 @@ int Parse(int argc, char** argv, Arguments& args)
             return kExitUsage;
         }
     }
-    if ((args.pushMs >= 0 || !args.replay.empty()) && !args.socket.empty()) {
-        std::cerr << "varnel-meter-sim: --push and --replay serve a pseudo-terminal, not --socket\n";
+    if ((args.pushMs >= 0 || !args.replay.empty()) && (!args.socket.empty() || args.tcpPort >= 0)) {
+        std::cerr << "varnel-meter-sim: --push and --replay serve a pseudo-terminal, not --socket or --tcp\n";
         return kExitUsage;
     }
     if (args.pushStx && args.pushMs < 0) {
         std::cerr << "varnel-meter-sim: --push-stx belongs to --push\n";
         return kExitUsage;
     }
-    if (!args.link.empty() && !args.socket.empty()) {
-        std::cerr << "varnel-meter-sim: --link and --socket exclude each other\n";
+    if ((!args.link.empty()) + (!args.socket.empty()) + (args.tcpPort >= 0) > 1) {
+        std::cerr << "varnel-meter-sim: --link, --socket and --tcp exclude each other\n";
         return kExitUsage;
     }
     return 0;
@@ -208,6 +222,8 @@ int main(int argc, char** argv)
     } else {
         side = std::make_unique<MeterProtocol>(args.config);
     }
+    if (args.parityOnWire)
+        side = std::make_unique<WireParity>(std::move(side));
     std::ofstream reportFile;
     if (!args.report.empty()) {
         reportFile.open(args.report, std::ios::binary | std::ios::trunc);
@@ -239,20 +255,28 @@ int main(int argc, char** argv)
             reportFile << report.ToJson() << '\n' << std::flush;
     };
     std::string error;
-    if (!args.socket.empty()) {
-        SocketMeter meter(args.config, args.socket);
-        meter.onReport = onReport;
-        meter.onClosed = [](const std::string& reason) {
+    if (!args.socket.empty() || args.tcpPort >= 0) {
+        const bool tcp = args.tcpPort >= 0;
+        auto meter = tcp ? std::make_unique<SocketMeter>(
+                         std::move(side), SocketMeter::TcpListen{static_cast<std::uint16_t>(args.tcpPort)})
+                         : std::make_unique<SocketMeter>(std::move(side), args.socket);
+        meter->onReport = onReport;
+        meter->onClosed = [](const std::string& reason) {
             std::cerr << "varnel-meter-sim: " << reason << std::endl;
             kill(getpid(), SIGHUP);
         };
-        if (!meter.Start(error)) {
+        if (!meter->Start(error)) {
             std::cerr << "varnel-meter-sim: " << error << '\n';
             return kExitUnavailable;
         }
-        std::cout << args.socket << std::endl;
-        serve([&] { meter.SendBreak(); });
-        meter.Stop();
+        std::cout << (tcp ? "tcp://127.0.0.1:" + std::to_string(meter->TcpPort()) : args.socket) << std::endl;
+        serve([&] {
+            if (tcp)
+                std::cerr << "varnel-meter-sim: a raw TCP link cannot carry a line break" << std::endl;
+            else
+                meter->SendBreak();
+        });
+        meter->Stop();
         return 0;
     }
 
