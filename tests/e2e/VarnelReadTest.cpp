@@ -19,6 +19,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 #include <tuple>
 
@@ -93,10 +94,11 @@ TEST_F(VarnelRead, ModeCReadoutRowsLogAndMeterReportAgree)
     config.lines = {"0.0.0(12345678)", "1.8.0(001234.5*kWh)", "1.8.0*01(001200.0*kWh)", "0.9.1(12:00:00)"};
     const Readout r = Read(Meter(config), {"--format", "csv"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Data,Code (OBIS),Value\r\n/VAR5\\2VARNEL-SIM,,\r\n -- STX -- "
-                     ",,\r\n0.0.0(12345678),0.0.0,12345678\r\n"
-                     "1.8.0(001234.5*kWh),1.8.0,001234.5\r\n1.8.0*01(001200.0*kWh),1.8.0*01,001200.0\r\n"
-                     "0.9.1(12:00:00),0.9.1,12:00:00\r\n!,,\r\n -- ETX -- ,,\r\n -- BCC -- ,,\r\n");
+    EXPECT_EQ(r.out,
+              "Data,Code (OBIS),Value,Unit\r\n/VAR5\\2VARNEL-SIM,,,\r\n -- STX -- "
+              ",,,\r\n0.0.0(12345678),0.0.0,12345678,\r\n"
+              "1.8.0(001234.5*kWh),1.8.0,001234.5,kWh\r\n1.8.0*01(001200.0*kWh),1.8.0*01,001200.0,kWh\r\n"
+              "0.9.1(12:00:00),0.9.1,12:00:00,\r\n!,,,\r\n -- ETX -- ,,,\r\n -- BCC -- ,,,\r\n");
     EXPECT_EQ(r.log, "==> /?!<0D><0A>\r\n<== /VAR5\\2VARNEL-SIM\r\n==> <06>050<0D><0A>\r\n<==  -- STX -- \r\n"
                      "<== 0.0.0(12345678)\r\n<== 1.8.0(001234.5*kWh)\r\n<== 1.8.0*01(001200.0*kWh)\r\n"
                      "<== 0.9.1(12:00:00)\r\n<== !\r\n<==  -- ETX -- \r\n<==  -- BCC -- \r\n");
@@ -261,6 +263,23 @@ INSTANTIATE_TEST_SUITE_P(
                   " -- Send break message -- "},
                  LineCase::Last,
                  "complete/received/9600"},
+        LineCase{"BadBlockCheckIsARowAndExit3",
+                 [](auto& c) { c.faults = {sim::Fault::BadBcc}; },
+                 {},
+                 3,
+                 {" -- ETX -- ", " -- BCC -- ", " -- BCC error (0x24, expected 0x25) -- "},
+                 LineCase::Last,
+                 "complete//9600"},
+        LineCase{"PushMeterBadCrc",
+                 [](auto& c) {
+                     c.lines = {"1.8.0(1*kWh)"};
+                     c.faults = {sim::Fault::BadCrc};
+                 },
+                 {"--listen"},
+                 3,
+                 {"1.8.0(1*kWh)", "!1617", " -- CRC error -- ", " -- ETX -- ", " -- BCC -- "},
+                 LineCase::Last,
+                 "complete//0"},
         LineCase{"OverAtTheBlockCheckWhateverFollows",
                  [](auto& c) { c.raw = "\0021.8.0(1*kWh)\r\n!\r\n\003U\0020.0(1)\r\n"; },
                  {},
@@ -295,6 +314,50 @@ INSTANTIATE_TEST_SUITE_P(
                  "complete//0"}),
     [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
 
+// A stop signal once the output or the log shows `when`: a readout ends at once, with a whole JSON object
+// and the port free for the next; following a push meter, it is the normal end.
+TEST_F(VarnelRead, StopSignalsEndARunCleanly)
+{
+    sim::MeterConfig config;
+    config.faults = {sim::Fault::Stall};
+    Serve(std::make_unique<sim::PushMeter>(config, 300ms, false, true));
+    auto pushMeter = std::move(meter);
+    Serve(Meter(config));
+    const struct {
+        std::string port;
+        QStringList args;
+        const char* when;
+        int signal, exitCode;
+    } cases[] = {
+        {device, {"--format", "json"}, " -- STX -- ", SIGTERM, 143},
+        {pushMeter->DevicePath(), {"--listen", "--count", "0", "--format", "jsonl"}, "}\n{", SIGINT, 0}};
+    for (const auto& c : cases) {
+        QProcess p;
+        p.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
+        p.start(VARNEL_BINARY_DIR "/src/cli/varnel-read",
+                QStringList{"--port", QString::fromStdString(c.port)} + c.args);
+        std::string out;
+        for (const auto end = std::chrono::steady_clock::now() + 60s;
+             (out + ReadFileBytes(dir.File("Log1107.txt"))).find(c.when) == std::string::npos
+             && std::chrono::steady_clock::now() < end;)
+            out += p.waitForReadyRead(100) ? p.readAllStandardOutput().toStdString() : "";
+        ::kill(static_cast<pid_t>(p.processId()), c.signal);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), c.exitCode) << p.readAllStandardError().toStdString();
+        out += p.readAllStandardOutput().toStdString();
+        for (const QByteArray& line :
+             QByteArray::fromStdString(out).trimmed().split(c.exitCode ? '\0' : '\n')) {
+            QJsonParseError error;
+            EXPECT_TRUE(QJsonDocument::fromJson(line, &error).isObject())
+                << error.errorString().toStdString();
+        }
+        const std::string log = ReadFileBytes(dir.File("Log1107.txt"));
+        EXPECT_EQ(log.substr(std::max<std::size_t>(log.size(), 2) - 2), "\r\n") << "a whole last record";
+    }
+    // The port opens again; the stalled meter times out as before.
+    EXPECT_EQ(Exec({"--port", QString::fromStdString(device)}).exitCode, 2) << "the port was released";
+}
+
 TEST_F(VarnelRead, BadPortBadArgumentsALinkOverAFileAndADamagedCaptureSayWhy)
 {
     const Readout missing = Exec({"--port", "/dev/varnel-no-such-device"});
@@ -326,18 +389,33 @@ TEST_F(VarnelRead, BadPortBadArgumentsALinkOverAFileAndADamagedCaptureSayWhy)
 
 // The reader's row rules, written out independently, from the sign-on to the block check or the time-out:
 // bytes count with 7 bits; a line's text ends at the CR of CR LF, a lone LF or a NUL; a value at '*' or ')';
-// a push meter's telegram ends at its "!" line.
+// a push meter's telegram ends at its "!" line. A block check byte is the XOR of the bytes after STX up to
+// ETX or EOT, a P1 CRC the CRC-16/ARC of the bytes from "/" up to "!".
 std::vector<Row> ReferenceRows(const std::string& received, bool push)
 {
     enum { Ident, AwaitStx, Data, AwaitBcc } state = Ident;
     std::vector<Row> rows;
-    std::string line;
+    std::string line, telegram; // from the identification's "/" up to the end line's "!"
+    bool afterIdent = false, ended = false;
+    char bcc = 0;
     const auto plain = [&](const std::string& t) { rows.emplace_back(t, "", ""); };
+    const auto crc = [&] {
+        unsigned v = 0;
+        for (const char b : telegram)
+            for (int bit = 0; bit < 8; ++bit)
+                v = ((v ^ (static_cast<unsigned char>(b) >> bit)) & 1) ? (v >> 1) ^ 0xA001 : v >> 1;
+        return v;
+    };
     for (const char raw : received) {
         const char c = static_cast<char>(raw & 0x7F);
         line += c;
         if (line.size() == 1000)
             ADD_FAILURE() << "a line of 1000 bytes or more: rows depend on read boundaries";
+        if (state == Data) {
+            bcc ^= c;
+            telegram += ended ? "" : std::string(1, c);
+            ended = ended || line == "!";
+        }
         const std::string text = line.substr(
             0, std::min(line.find('\0'),
                         line.size() - (line.size() >= 2 && line[line.size() - 2] == '\r' ? 2 : 1)));
@@ -346,10 +424,13 @@ std::vector<Row> ReferenceRows(const std::string& received, bool push)
                               : QString::asprintf("--- 0x%02X ---", static_cast<unsigned>(c)).toStdString());
             state = c == '\x02' ? Data : AwaitStx;
             line.clear();
+            bcc = 0;
         } else if (state == Ident && c == '\n') {
             plain(line[0] == '/' ? text : " -- Identification error -- ");
             if (line != "/?!\r\n") // a probe's echo of the request
                 state = push ? Data : AwaitStx;
+            afterIdent = true;
+            telegram = line;
             line.clear();
         } else if (state == Data && c == '\n') {
             Row row{text, "", ""};
@@ -358,8 +439,13 @@ std::vector<Row> ReferenceRows(const std::string& received, bool push)
                 if (const auto close = text.find_first_of("*)", open); close != std::string::npos)
                     std::get<2>(row) = text.substr(open + 1, close - open - 1);
             }
-            rows.push_back(row);
+            if (!(push && afterIdent && text.empty())) // a telegram's blank line after the identification
+                rows.push_back(row);
+            afterIdent = false;
             line.clear();
+            bool hex = text.size() == 5 && text[0] == '!';
+            if (push && hex && QString::fromStdString(text.substr(1)).toUInt(&hex, 16) != crc() && hex)
+                plain(" -- CRC error -- ");
             if (push && text[0] == '!')
                 return rows;
         } else if (state == Data && (c == '\x03' || c == '\x04')) {
@@ -367,6 +453,8 @@ std::vector<Row> ReferenceRows(const std::string& received, bool push)
             state = AwaitBcc;
         } else if (state == AwaitBcc) {
             plain(" -- BCC -- ");
+            if (c != bcc)
+                plain(QString::asprintf(" -- BCC error (0x%02X, expected 0x%02X) -- ", c, bcc).toStdString());
             return rows;
         }
     }
@@ -403,10 +491,14 @@ TEST_P(Corpus, ReaderRowsMatchTheBytesSent)
              : Read(Meter(config));
     sim::ReadoutReport report = Report();
     EXPECT_EQ(report.outcome + std::to_string(report.signOnBaud), push ? "complete0" : "complete300");
-    // A telegram's blank line after the identification shows as no row.
-    const auto expected =
-        ReferenceRows(push ? report.sent.erase(report.sent.find("\r\n\r\n"), 2) : report.sent, push);
-    EXPECT_EQ(run.exitCode, expected.back() == Row(" -- Tout -- ", "", "") ? 2 : 0) << run.err;
+    const auto expected = ReferenceRows(report.sent, push);
+    const auto failed = [](const Row& r) {
+        return std::get<0>(r).rfind(" -- BCC error", 0) == 0 || std::get<0>(r) == " -- CRC error -- ";
+    };
+    EXPECT_EQ(run.exitCode, expected.back() == Row(" -- Tout -- ", "", "")          ? 2
+                            : std::any_of(expected.begin(), expected.end(), failed) ? 3
+                                                                                    : 0)
+        << run.err;
     EXPECT_EQ(run.rows, expected);
     EXPECT_FALSE(run.log.empty());
 }
