@@ -107,11 +107,12 @@ bool ReadRun::OnStopSignal(int signal)
     if (m_over)
         return true;
     const bool following = m_options.listen && m_options.count == 0;
-    if (following && m_stopSignal == 0 && m_telegrams.InTelegram()) {
-        m_stopSignal = signal;
+    if (following && !m_stopping && m_telegrams.InTelegram()) {
+        m_stopping = true;
+        m_telegrams.StopAfterTelegram();
         return false;
     }
-    End(following && m_stopSignal == 0 ? ListenStatus() : signal == SIGTERM ? kExitSigTerm : kExitSigInt);
+    End(following && !m_stopping ? ListenStatus() : signal == SIGTERM ? kExitSigTerm : kExitSigInt);
     return true;
 }
 
@@ -123,8 +124,6 @@ void ReadRun::OnTelegramEnd(BlockCheckResult check)
     // Rows of finished telegrams are not kept: the memory of a run stays flat however long it follows.
     if (m_options.format == Format::Jsonl || m_options.count == 0)
         m_core.rows.ClearRows();
-    if (m_stopSignal != 0)
-        End(ListenStatus());
 }
 
 int ReadRun::ListenStatus() const

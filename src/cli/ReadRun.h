@@ -89,7 +89,7 @@ private:
     int m_tries = 0;
     std::optional<std::uint32_t> m_retryAt;                  // the tick count the next try starts at
     BlockCheckResult m_listenCheck = BlockCheckResult::None; // the worst of the telegrams
-    int m_stopSignal = 0; // a stop signal waiting for the telegram in progress to end
+    bool m_stopping = false; // a stop signal waits for the end of the telegram in progress
 };
 
 // The program: parses `args`, answers --help, --version and usage errors, opens the

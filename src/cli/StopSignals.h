@@ -10,7 +10,7 @@ namespace varnel::cli {
 // SIGINT and SIGTERM as events of the Qt event loop: the handler only writes the
 // signal's number into a pipe, whose reading end a socket notifier watches, so
 // that the run ends through its ordinary path (rows printed, log closed, port
-// released). The previous handlers come back when this ends. On Windows, where
+// released). The signals take their default action again when this ends. On Windows, where
 // no pipe can be watched so, the signals keep their default action.
 class StopSignals {
 public:

@@ -36,6 +36,8 @@ public:
     int Telegrams() const { return m_telegrams; }
     bool TimedOut() const { return m_timedOut; }
     bool Done() const { return m_count > 0 && m_telegrams >= m_count; }
+    // Reads no further than the end of the telegram in progress.
+    void StopAfterTelegram() { m_count = m_telegrams + 1; }
     // An identification or an STX has come and the telegram's end not yet.
     bool InTelegram() const { return m_inTelegram || m_framed; }
 

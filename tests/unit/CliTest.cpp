@@ -179,7 +179,7 @@ TEST(CliRun, RetriesTelegramsAndStopSignalsEndAsDocumented)
                      "error", "050")},
         // Following, a stop signal waits for the telegram in progress, or ends at once between telegrams.
         {{"--listen", "--format", "jsonl", "--count", "0"},
-         {p1 + "/ABC5X\r\n", "\r\n1(2*kWh)\r\n!2FCF\r\n"},
+         {p1 + "/ABC5X\r\n", "\r\n1(2*kWh)\r\n!2FCF\r\n/ABC5X\r\n"},
          SIGTERM,
          "0\n--\n" + jsonl(p1Rows, "ok", "050") + jsonl(p1Rows, "ok", "100")},
         {{"--listen", "--count", "0", "--format", "csv"},
