@@ -5,6 +5,7 @@
 
 #include "PtyMeter.h"
 #include "PushMeter.h"
+#include "Spawn.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -55,29 +56,16 @@ Figures Follow(const std::string& reader, const std::string& device, const std::
 {
     std::vector<std::string> args = {reader,           "--port", device,    "--listen", "--framing", "8N1",
                                      "--initial-baud", "115200", "--count", "0",        "--format",  "jsonl"};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (::pipe(out) != 0)
-        return {};
+    int out = -1;
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
-        if (::chdir(dir.c_str()) != 0)
-            ::_exit(126);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
+    const pid_t pid = Spawn(std::move(args), dir.string(), out);
+    if (pid < 0)
+        return {};
     Figures f;
     std::string line;
     char buf[65536];
     bool stopped = false;
-    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) {
+    for (ssize_t n; (n = ::read(out, buf, sizeof buf)) > 0;) {
         for (ssize_t i = 0; i < n; ++i) {
             if (buf[i] != '\n') {
                 line += buf[i];
@@ -92,7 +80,7 @@ Figures Follow(const std::string& reader, const std::string& device, const std::
             stopped = true;
         }
     }
-    ::close(out[0]);
+    ::close(out);
     int status = 0;
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
