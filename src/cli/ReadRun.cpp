@@ -133,8 +133,8 @@ int ReadRun::ListenStatus() const
 
 void ReadRun::KeepLogBounded()
 {
-    // Between telegrams where it can, so that a telegram stays in one file; within
-    // one only when a line sends no telegram ends at all.
+    // Between telegrams where it can, so that a telegram stays in one file; during one
+    // only at twice the size, for a line whose telegrams never end.
     const std::string& path = m_core.rows.LogPath();
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
@@ -159,7 +159,8 @@ int ReadRun::Finish()
         m_view.Finish(check, m_clock.UtcMilliseconds());
     }
     if (m_exitCode == kExitCheckFailed)
-        m_err << "varnel-read: the block arrived but its check failed\n";
+        m_err << "varnel-read: " << (m_options.listen ? "a telegram" : "the block")
+              << " arrived but its check failed\n";
     if (m_options.retries > 0)
         m_err << "varnel-read: " << m_tries << (m_tries == 1 ? " try\n" : " tries\n");
     m_core.rows.CloseLog();

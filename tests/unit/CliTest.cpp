@@ -154,7 +154,6 @@ TEST(CliRun, RetriesTelegramsAndStopSignalsEndAsDocumented)
     const std::string p1Rows =
         R"j({"data": "/ABC5X"}, {"data": "1(2*kWh)", "code": "1", "value": "2", "unit": "kWh", "number": 2}, )j"
         R"j({"data": "!2FCF", "code": "", "value": ""})j";
-    const std::string checkFailed = "varnel-read: the block arrived but its check failed\n";
     const struct {
         std::vector<std::string> args, chunks;
         int signal;
@@ -163,7 +162,8 @@ TEST(CliRun, RetriesTelegramsAndStopSignalsEndAsDocumented)
         {{"--retries", "1"},
          {bad, bad},
          0,
-         "3\n" + checkFailed + "varnel-read: 2 tries\n--\n" + badRows + " -- Retry 1 -- \n" + badRows
+         "3\nvarnel-read: the block arrived but its check failed\nvarnel-read: 2 tries\n--\n" + badRows
+             + " -- Retry 1 -- \n" + badRows
              + "Baud rate : 9600\nProtocol : E\nFLAG : ABC\nDescription : X\n"},
         {{"--retries", "2", "--format", "csv"},
          {"", ok},
@@ -173,7 +173,7 @@ TEST(CliRun, RetriesTelegramsAndStopSignalsEndAsDocumented)
         {{"--listen", "--format", "jsonl", "--count", "2"},
          {p1 + "/ABC5X\r\n\r\n!1234\r\n"},
          0,
-         "3\n" + checkFailed + "--\n" + jsonl(p1Rows, "ok", "050")
+         "3\nvarnel-read: a telegram arrived but its check failed\n--\n" + jsonl(p1Rows, "ok", "050")
              + jsonl(R"j({"data": "/ABC5X"}, {"data": "!1234", "code": "", "value": ""}, )j"
                      R"j({"data": " -- CRC error -- "})j",
                      "error", "050")},
