@@ -136,7 +136,7 @@ TEST(CliProgram, OpensTheChosenPortAndPrintsRowsAndLabelsInEachFormat)
 }
 
 // A run ticked by hand every 50 ms of a fake clock. A readout's chunk i comes with
-// its try's sign-on, a push meter's with tick i; `signal` comes after the first tick.
+// its try's sign-on, a push meter's with tick i.
 TEST(CliRun, RetriesTelegramsAndStopSignalsEndAsDocumented)
 {
     int argc = 1;
@@ -156,23 +156,23 @@ TEST(CliRun, RetriesTelegramsAndStopSignalsEndAsDocumented)
         R"j({"data": "!2FCF", "code": "", "value": ""})j";
     const struct {
         std::vector<std::string> args, chunks;
-        int signal;
-        std::string expected; // exit status, stderr, "--", stdout
+        std::vector<int> stops; // stop signals, one after each tick
+        std::string expected;   // exit status, stderr, "--", stdout
     } cases[] = {
         {{"--retries", "1"},
          {bad, bad},
-         0,
+         {},
          "3\nvarnel-read: the block arrived but its check failed\nvarnel-read: 2 tries\n--\n" + badRows
              + " -- Retry 1 -- \n" + badRows
              + "Baud rate : 9600\nProtocol : E\nFLAG : ABC\nDescription : X\n"},
         {{"--retries", "2", "--format", "csv"},
          {"", ok},
-         0,
+         {},
          "0\nvarnel-read: 2 tries\n--\nData,Code (OBIS),Value,Unit\r\n/ABC5X,,,\r\n -- STX -- ,,,\r\n"
          "\"1.8.0(+0012,50*kWh)\",1.8.0,\"+0012,50\",kWh\r\n -- ETX -- ,,,\r\n -- BCC -- ,,,\r\n"},
         {{"--listen", "--format", "jsonl", "--count", "2"},
          {p1 + "/ABC5X\r\n\r\n!1234\r\n"},
-         0,
+         {},
          "3\nvarnel-read: a telegram arrived but its check failed\n--\n" + jsonl(p1Rows, "ok", "050")
              + jsonl(R"j({"data": "/ABC5X"}, {"data": "!1234", "code": "", "value": ""}, )j"
                      R"j({"data": " -- CRC error -- "})j",
@@ -180,11 +180,16 @@ TEST(CliRun, RetriesTelegramsAndStopSignalsEndAsDocumented)
         // Following, a stop signal waits for the telegram in progress, or ends at once between telegrams.
         {{"--listen", "--format", "jsonl", "--count", "0"},
          {p1 + "/ABC5X\r\n", "\r\n1(2*kWh)\r\n!2FCF\r\n/ABC5X\r\n"},
-         SIGTERM,
+         {SIGTERM},
          "0\n--\n" + jsonl(p1Rows, "ok", "050") + jsonl(p1Rows, "ok", "100")},
+        // A second signal ends it at once: the telegram in progress is printed as it is.
+        {{"--listen", "--format", "jsonl", "--count", "0"},
+         {p1 + "/ABC5X\r\n"},
+         {SIGTERM, SIGINT},
+         "130\n--\n" + jsonl(p1Rows, "ok", "050") + jsonl(R"j({"data": "/ABC5X"})j", "none", "100")},
         {{"--listen", "--count", "0", "--format", "csv"},
          {p1},
-         SIGTERM,
+         {SIGTERM},
          "0\n--\nData,Code (OBIS),Value,Unit\r\n/ABC5X,,,\r\n1(2*kWh),1,2,kWh\r\n!2FCF,,,\r\n"},
     };
     for (const auto& c : cases) {
@@ -201,8 +206,8 @@ TEST(CliRun, RetriesTelegramsAndStopSignalsEndAsDocumented)
             if (fed < c.chunks.size() && (listen || port.CallsStartingWith("purge").size() > fed))
                 port.Feed(c.chunks[fed++]);
             clock.Advance(50);
-            if (!run.Tick() && tick == 0 && c.signal)
-                run.OnStopSignal(c.signal);
+            if (!run.Tick() && tick < c.stops.size())
+                run.OnStopSignal(c.stops[tick]);
         }
         const int exitCode = run.Finish();
         EXPECT_EQ(std::to_string(exitCode) + '\n' + err.str() + "--\n" + out.str(), c.expected);

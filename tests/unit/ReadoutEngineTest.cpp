@@ -171,10 +171,10 @@ INSTANTIATE_TEST_SUITE_P(
         // A P1 CRC (CRC-16/ARC from "/" to "!") and a block check, each verified.
         BytesCase{Via::Push,
                   "\x02/ABC5X\r\n\r\n1(2)\r\n!6ab3\r\n\x03q"
-                  "/ABC5Y\r\n\r\n2(3)\r\n!6941\r\n",
+                  "\x02/ABC5Y\r\n\r\n2(3)\r\n!6941\r\n\x03+",
                   {" -- STX -- ", "/ABC5X", "1(2) [1|2]", "!6ab3 [|]", " -- ETX -- ", " -- BCC -- ",
-                   " -- BCC error (0x71, expected 0x24) -- ", "/ABC5Y", "2(3) [2|3]", "!6941 [|]",
-                   " -- CRC error -- "},
+                   " -- BCC error (0x71, expected 0x24) -- ", " -- STX -- ", "/ABC5Y", "2(3) [2|3]",
+                   "!6941 [|]", " -- CRC error -- ", " -- ETX -- ", " -- BCC -- "},
                   "",
                   ReadoutEnd::None,
                   "D 9600 ABC|Y"},
