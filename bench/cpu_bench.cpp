@@ -7,6 +7,7 @@
 // stays open from one readout to the next.
 
 #include "MeterLines.h"
+#include "Spawn.h"
 #include "PtyMeter.h"
 
 #include "ReadoutDlg.h"
@@ -51,29 +52,16 @@ struct Figure {
 // numbers it prints (the window child measures itself).
 Figure Run(std::vector<std::string> args, bool selfMeasured)
 {
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (::pipe(out) != 0)
-        return {};
+    int out = -1;
     const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
-        if (::chdir("/tmp") != 0)
-            ::_exit(126);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
+    const pid_t pid = Spawn(std::move(args), "/tmp", out);
+    if (pid < 0)
+        return {};
     std::string text;
     char buf[4096];
-    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;)
+    for (ssize_t n; (n = ::read(out, buf, sizeof buf)) > 0;)
         text.append(buf, static_cast<std::size_t>(n));
-    ::close(out[0]);
+    ::close(out);
     Figure f;
     int status = 0;
     rusage usage{};

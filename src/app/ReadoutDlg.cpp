@@ -130,6 +130,8 @@ QWidget* CReadoutDlg::CreateControl(const ControlTemplate& control)
         m_rows = new ResultRowModel(m_list);
         m_list->setModel(m_rows);
         m_list->setGeometry(rect);
+        m_list->SetErrorHandler(
+            [this](const std::string& text) { m_view.ShowMessage(text, MessageIcon::Exclamation); });
         m_view.SetResultList(m_list, m_rows);
         return m_list;
     }

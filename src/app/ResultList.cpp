@@ -1,11 +1,22 @@
 #include "ResultList.h"
 
+#include "WidgetView.h"
+#include "readout/RowText.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QMenu>
+#include <QSaveFile>
 #include <QStyle>
 #include <QToolTip>
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 namespace varnel {
@@ -129,6 +140,78 @@ ResultListView::ResultListView(QWidget* parent) : QTableView(parent)
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(kListRefresh);
     connect(&m_refresh, &QTimer::timeout, this, &ResultListView::FinishScroll);
+    m_chooseFile = [](QWidget* parent) {
+        return QFileDialog::getSaveFileName(parent, QStringLiteral("Save as CSV"), QString(),
+                                            QStringLiteral("CSV files (*.csv);;All files (*)"));
+    };
+    AddAction("&Copy", QKeySequence::Copy, &ResultListView::CopyRows);
+    AddAction("Select &all", QKeySequence::SelectAll, &ResultListView::selectAll);
+    AddAction("&Save as CSV\u2026", QKeySequence(), &ResultListView::SaveRowsAsCsv);
+}
+
+QAction* ResultListView::AddAction(const char* text, const QKeySequence& keys, void (ResultListView::*slot)())
+{
+    auto* action = new QAction(QString::fromUtf8(text), this);
+    action->setShortcut(keys);
+    // The keys belong to the list: elsewhere in the window they do what they always did.
+    action->setShortcutContext(Qt::WidgetShortcut);
+    connect(action, &QAction::triggered, this, slot);
+    addAction(action);
+    return action;
+}
+
+void ResultListView::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    menu.addActions(actions());
+    menu.insertSeparator(actions().back());
+    menu.exec(event->globalPos());
+}
+
+QString ResultListView::RowsAsText() const
+{
+    auto* rows = qobject_cast<ResultRowModel*>(model());
+    if (!rows)
+        return {};
+    std::set<int> selected;
+    for (const QModelIndex& index : selectionModel()->selectedIndexes())
+        selected.insert(index.row());
+    QString text;
+    const auto add = [&](int row) {
+        text += rows->Text(row, 0) + '\t' + rows->Text(row, 1) + '\t' + rows->Text(row, 2) + '\n';
+    };
+    if (selected.empty())
+        for (int row = 0; row < rows->RowsAdded(); ++row)
+            add(row);
+    for (const int row : selected)
+        add(row);
+    return text;
+}
+
+void ResultListView::CopyRows()
+{
+    QGuiApplication::clipboard()->setText(RowsAsText());
+}
+
+void ResultListView::SaveRowsAsCsv()
+{
+    auto* rows = qobject_cast<ResultRowModel*>(model());
+    const QString path = rows ? m_chooseFile(this) : QString();
+    if (path.isEmpty())
+        return;
+    std::string csv = kCsvHeader;
+    for (int row = 0; row < rows->RowsAdded(); ++row)
+        csv += CsvRecord(FromDisplay(rows->Text(row, 0)), FromDisplay(rows->Text(row, 1)),
+                         FromDisplay(rows->Text(row, 2)));
+    // Written aside and renamed into place: an old file is never left half overwritten.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)
+        && file.write(csv.data(), static_cast<qint64>(csv.size())) == static_cast<qint64>(csv.size())
+        && file.commit())
+        return;
+    if (m_onError)
+        m_onError("The rows could not be saved to " + FromDisplay(path) + ": "
+                  + FromDisplay(file.errorString()));
 }
 
 void ResultListView::AddExtendedStyles()

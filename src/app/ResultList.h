@@ -7,7 +7,11 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
+#include <string>
 #include <vector>
+
+class QAction;
 
 namespace varnel {
 
@@ -47,13 +51,30 @@ private:
     QTimer m_flush;
 };
 
-// The report-style list: grid lines, whole-row selection, and a tool tip with
-// the full text of a cell whose text does not fit.
+// The report-style list: grid lines, whole-row selection, a tool tip with the
+// full text of a cell whose text does not fit, and a context menu (with its
+// keys while the list has the focus) that copies the rows or saves them as CSV.
 class ResultListView final : public QTableView {
     Q_OBJECT
 
 public:
+    // Asks for the file to save the rows to; empty when the user cancels.
+    using FileChooser = std::function<QString(QWidget* parent)>;
+    // Says why the rows could not be saved.
+    using ErrorHandler = std::function<void(const std::string& text)>;
+
     explicit ResultListView(QWidget* parent = nullptr);
+
+    void SetFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
+    void SetErrorHandler(ErrorHandler handler) { m_onError = std::move(handler); }
+    // The selected rows, or every row when none is selected, as Data, Code and
+    // Value separated by tabs, one line each.
+    QString RowsAsText() const;
+    // Copies RowsAsText() to the clipboard.
+    void CopyRows();
+    // Every row in the CSV varnel-read prints, into a file the user chooses;
+    // a failure leaves the file as it was.
+    void SaveRowsAsCsv();
 
     // Grid lines, whole-row selection and tool tips for cut-off texts.
     void AddExtendedStyles();
@@ -70,10 +91,14 @@ public:
 
 protected:
     bool viewportEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void FinishScroll();
+    QAction* AddAction(const char* text, const QKeySequence& keys, void (ResultListView::*slot)());
 
+    FileChooser m_chooseFile;
+    ErrorHandler m_onError;
     bool m_infoTips = false;
     int m_scrollRow = -1;
     QTimer m_refresh;

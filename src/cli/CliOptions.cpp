@@ -22,6 +22,16 @@ std::optional<int> BaudIndex(const std::string& value)
     return std::nullopt;
 }
 
+bool ParseNumber(const std::string& text, int low, int high, int& number)
+{
+    char* end = nullptr;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || n < low || n > high)
+        return false;
+    number = static_cast<int>(n);
+    return true;
+}
+
 std::string RateList()
 {
     std::string list = "auto";
@@ -50,13 +60,19 @@ std::string Usage()
              "                        --framing 8N1)\n"
              "  --transmit-baud RATE  the rate of the data block in mode C, as the window's choice; default "
              "auto\n"
-             "  --format FORMAT       text (rows as they arrive, then the labels), csv or json; default "
+             "  --format FORMAT       text (rows as they arrive, then the labels), csv, json (one object at\n"
+             "                        the end) or jsonl (with --listen: one line per telegram); default "
              "text\n"
              "  --address ADDR        send the request to the meter with this address (1 to 32 digits, "
              "letters\n"
              "                        and blanks)\n"
+             "  --retries N           after a time-out or a failed block check, read again up to N more\n"
+             "                        times (0 to 100, default 0), 1.5 s after the try before; text and\n"
+             "                        the log show every try, csv and json the last, stderr how many\n"
              "  --listen              send nothing; read the telegrams a push meter (mode D, P1 port) sends\n"
-             "  --count N             with --listen: end after N telegrams (default 1)\n"
+             "  --count N             with --listen: end after N telegrams (default 1), or after 15 s\n"
+             "                        without a byte; 0: follow the meter until SIGINT or SIGTERM (not\n"
+             "                        with --format json)\n"
              "  --framing FRAMING     with --listen: 7E1 (default) or 8N1\n"
              "  --capture FILE        write every byte received and sent, with its time, to FILE\n"
              "  -h, --help            show this help and exit\n"
@@ -81,13 +97,33 @@ std::string Usage()
              "    connection: &meter\n"
              "      accepter: telnet(rfc2217),tcp,4001\n"
              "      connector: serialdev,/dev/ttyUSB0,300e71,local\n"
+             "Output:\n"
+             "  json: {\"baudRate\", \"protocol\", \"flag\", \"description\", \"rows\": [{\"data\", and for\n"
+             "  a data line \"code\", \"value\", \"unit\", \"number\"}], \"blockCheck\"}. \"unit\" is the "
+             "text\n"
+             "  after '*' (1.8.0(012.5*kWh): kWh), where there is one; \"number\" the value as a JSON\n"
+             "  number with every digit the meter sent, where it is a decimal number (sign, digits, one\n"
+             "  '.' or ','). \"blockCheck\" is \"ok\", \"error\" or \"none\" (no STX block or P1 CRC, or\n"
+             "  no end). A failed check is also a row: \" -- BCC error (0xRR, expected 0xEE) -- \" (RR\n"
+             "  received, EE computed) or \" -- CRC error -- \". jsonl: the same object for each telegram\n"
+             "  on one line, as soon as it ends, with \"ended\": its time in ISO 8601, UTC. csv: Data,\n"
+             "  Code (OBIS), Value, Unit. With --listen the trace log starts anew beyond 1 MiB, the older\n"
+             "  part kept as Log1107.txt.1.\n"
+             "\n"
+             "Signals:\n"
+             "  SIGINT or SIGTERM ends a run: the rows so far are printed (in json a whole object), the log\n"
+             "  closed and the port released. With --listen --count 0 that is the normal end, after the\n"
+             "  telegram in progress (a second signal ends it at once).\n"
              "\n"
              "Exit status:\n"
-             "  0   the readout ended at its block check byte; with --listen, N telegrams were read\n"
+             "  0   the readout ended at its block check byte, which was right; with --listen, N telegrams\n"
+             "      were read (or --count 0 was ended by a signal), none with a failed check\n"
              "  1   the port could not be opened (the reason is on stderr)\n"
              "  2   the meter fell silent (time-out)\n"
+             "  3   the block arrived but its check failed (with --listen: a telegram's BCC or CRC)\n"
              "  64  bad arguments\n"
-             "  73  the capture file cannot be created\n";
+             "  73  the capture file cannot be created\n"
+             "  130 ended by SIGINT, 143 by SIGTERM (but following with --listen --count 0)\n";
 }
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error)
@@ -118,7 +154,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             continue;
         }
         if (name != "--port" && name != "--initial-baud" && name != "--transmit-baud" && name != "--format"
-            && name != "--address" && name != "--count" && name != "--framing" && name != "--capture") {
+            && name != "--address" && name != "--count" && name != "--framing" && name != "--capture"
+            && name != "--retries") {
             error = "unknown argument: " + args[i];
             return std::nullopt;
         }
@@ -142,8 +179,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 o.format = Format::Csv;
             else if (value == "json")
                 o.format = Format::Json;
+            else if (value == "jsonl")
+                o.format = Format::Jsonl;
             else {
-                error = "--format takes text, csv or json, not '" + value + "'";
+                error = "--format takes text, csv, json or jsonl, not '" + value + "'";
                 return std::nullopt;
             }
         } else if (name == "--address") {
@@ -154,6 +193,11 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             o.address = value;
         } else if (name == "--count") {
             count = value;
+        } else if (name == "--retries") {
+            if (!ParseNumber(value, 0, 100, o.retries)) {
+                error = "--retries takes a number from 0 to 100, not '" + value + "'";
+                return std::nullopt;
+            }
         } else if (name == "--framing") {
             framing = value;
         } else if (name == "--capture") {
@@ -181,19 +225,26 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         error = "--address and --listen exclude each other: a push meter is not asked";
         return std::nullopt;
     }
+    if (o.listen && o.retries > 0) {
+        error = "--retries belongs to a readout: a push meter sends again by itself";
+        return std::nullopt;
+    }
+    if (!o.listen && o.format == Format::Jsonl) {
+        error = "--format jsonl belongs to --listen";
+        return std::nullopt;
+    }
     if (!framing.empty() && framing != "7E1" && framing != "8N1") {
         error = "--framing takes 7E1 or 8N1, not '" + framing + "'";
         return std::nullopt;
     }
     o.eightBits = framing == "8N1";
-    if (!count.empty()) {
-        char* end = nullptr;
-        const long n = std::strtol(count.c_str(), &end, 10);
-        if (count.empty() || *end != '\0' || n < 1 || n > 1000000) {
-            error = "--count takes a number from 1 to 1000000, not '" + count + "'";
-            return std::nullopt;
-        }
-        o.count = static_cast<int>(n);
+    if (!count.empty() && !ParseNumber(count, 0, 1000000, o.count)) {
+        error = "--count takes a number from 0 to 1000000, not '" + count + "'";
+        return std::nullopt;
+    }
+    if (o.count == 0 && o.format == Format::Json) {
+        error = "--count 0 reads without end: use --format jsonl, csv or text, not json";
+        return std::nullopt;
     }
     if (o.listen && o.eightBits && initial == "115200") {
         o.listenBaud = 115200;

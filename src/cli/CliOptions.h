@@ -10,7 +10,7 @@ class SerialLine;
 
 namespace varnel::cli {
 
-enum class Format { Text, Csv, Json };
+enum class Format { Text, Csv, Json, Jsonl };
 
 struct Options {
     std::string port;          // empty: the port saved by the window
@@ -21,10 +21,11 @@ struct Options {
     bool version = false;
     std::string address;    // empty: the request without an address
     bool listen = false;    // push meter: send nothing, read telegrams
-    int count = 1;          // telegrams to read with --listen
+    int count = 1;          // telegrams to read with --listen; 0: until a stop signal
     bool eightBits = false; // --framing 8N1 (P1 ports); otherwise 7E1
     int listenBaud = 9600;  // the rate --listen opens the port at
     std::string capture;    // file for every byte received and sent
+    int retries = 0;        // further tries of a readout that timed out or failed its check
 };
 
 // Parses the arguments after the program name; on failure returns nothing and

@@ -2,8 +2,10 @@
 
 #include "core/ControlIds.h"
 #include "readout/BaudChoices.h"
+#include "readout/RowText.h"
 #include "serial/SerialLine.h"
 
+#include <QDateTime>
 #include <QTimer>
 
 #include <cstdio>
@@ -20,7 +22,7 @@ CliView::CliView(const Options& options, std::ostream& out, std::ostream& err)
     m_texts[IDC_FLAG_LABEL] = "?";
     m_texts[IDC_DESCRIPTION_LABEL] = "?";
     if (m_options.format == Format::Csv)
-        m_out << "Data,Code (OBIS),Value\r\n" << std::flush;
+        m_out << kCsvHeader << std::flush;
 }
 
 CliView::~CliView() = default;
@@ -101,76 +103,108 @@ void CliView::SetRowColumns(int, const std::string& code, const std::string& val
 void CliView::DeleteAllRows()
 {
     m_hasPending = false;
-    m_jsonRows.clear();
+    m_heldRows.clear();
 }
 
 void CliView::EnsureRowVisible(int)
 {
+    FlushPending();
+}
+
+void CliView::FlushPending()
+{
     if (m_hasPending) {
         Emit(m_pending);
         m_hasPending = false;
     }
+}
+
+bool CliView::HoldsRows() const
+{
+    return m_options.format == Format::Json || m_options.format == Format::Jsonl
+           || (m_options.format == Format::Csv && m_options.retries > 0);
 }
 
 void CliView::Emit(const Row& row)
 {
-    switch (m_options.format) {
-    case Format::Text:
+    if (HoldsRows()) {
+        m_heldRows.push_back(row);
+        return;
+    }
+    if (m_options.format == Format::Csv) {
+        m_out << CsvRecord(row.data, row.code, row.value);
+    } else {
         m_out << row.data;
         if (row.hasColumns)
             m_out << '\t' << row.code << '\t' << row.value;
         m_out << '\n';
-        break;
-    case Format::Csv:
-        m_out << CsvField(row.data) << ',' << CsvField(row.code) << ',' << CsvField(row.value) << "\r\n";
-        break;
-    case Format::Json: m_jsonRows.push_back(row); return;
     }
     m_out.flush();
 }
 
-void CliView::Finish()
+void CliView::Finish(BlockCheckResult check, std::int64_t utcMs)
 {
-    if (m_hasPending) {
-        Emit(m_pending);
-        m_hasPending = false;
-    }
-    if (m_options.format == Format::Text) {
+    FlushPending();
+    switch (m_options.format) {
+    case Format::Text:
         m_out << "Baud rate : " << m_texts[IDC_BAUD_LABEL] << '\n'
               << "Protocol : " << m_texts[IDC_PROTOCOL_LABEL] << '\n'
               << "FLAG : " << m_texts[IDC_FLAG_LABEL] << '\n'
               << "Description : " << m_texts[IDC_DESCRIPTION_LABEL] << '\n';
-    } else if (m_options.format == Format::Json) {
-        m_out << "{\"baudRate\": " << JsonString(m_texts[IDC_BAUD_LABEL])
-              << ", \"protocol\": " << JsonString(m_texts[IDC_PROTOCOL_LABEL])
-              << ", \"flag\": " << JsonString(m_texts[IDC_FLAG_LABEL])
-              << ", \"description\": " << JsonString(m_texts[IDC_DESCRIPTION_LABEL]) << ", \"rows\": [";
-        for (std::size_t i = 0; i < m_jsonRows.size(); ++i) {
-            const Row& r = m_jsonRows[i];
-            m_out << (i ? ",\n  " : "\n  ") << "{\"data\": " << JsonString(r.data);
-            if (r.hasColumns)
-                m_out << ", \"code\": " << JsonString(r.code) << ", \"value\": " << JsonString(r.value);
-            m_out << '}';
-        }
-        // Counted only where the port checks parity itself; null where a UART does, unseen.
-        const auto parityErrors = m_serial ? m_serial->ParityErrors() : std::nullopt;
-        m_out << (m_jsonRows.empty() ? "]" : "\n]")
-              << ", \"parityErrors\": " << (parityErrors ? std::to_string(*parityErrors) : "null") << "}\n";
+        break;
+    case Format::Csv:
+        for (const Row& r : m_heldRows)
+            m_out << CsvRecord(r.data, r.code, r.value);
+        break;
+    case Format::Json: PrintObject(check, {}); break;
+    case Format::Jsonl:
+        if (!m_heldRows.empty())
+            EndTelegram(BlockCheckResult::None, utcMs);
+        break;
     }
+    m_heldRows.clear();
     m_out.flush();
 }
 
-std::string CsvField(const std::string& field)
+void CliView::EndTelegram(BlockCheckResult check, std::int64_t utcMs)
 {
-    if (field.find_first_of(",\"\r\n") == std::string::npos)
-        return field;
-    std::string quoted = "\"";
-    for (char c : field) {
-        if (c == '"')
-            quoted += '"';
-        quoted += c;
+    FlushPending();
+    PrintObject(check, UtcTimeText(utcMs));
+    m_heldRows.clear();
+    m_out.flush();
+}
+
+void CliView::PrintObject(BlockCheckResult check, const std::string& ended)
+{
+    static constexpr const char* kCheck[] = {"none", "ok", "error"};
+    // jsonl: the whole object on one line.
+    const char* const separator = ended.empty() ? "\n  " : " ";
+    m_out << "{\"baudRate\": " << JsonString(m_texts[IDC_BAUD_LABEL])
+          << ", \"protocol\": " << JsonString(m_texts[IDC_PROTOCOL_LABEL])
+          << ", \"flag\": " << JsonString(m_texts[IDC_FLAG_LABEL])
+          << ", \"description\": " << JsonString(m_texts[IDC_DESCRIPTION_LABEL]) << ", \"rows\": [";
+    for (std::size_t i = 0; i < m_heldRows.size(); ++i) {
+        const Row& r = m_heldRows[i];
+        m_out << (i ? "," : "") << separator << "{\"data\": " << JsonString(r.data);
+        if (r.hasColumns) {
+            m_out << ", \"code\": " << JsonString(r.code) << ", \"value\": " << JsonString(r.value);
+            if (const auto unit = DataLineUnit(r.data))
+                m_out << ", \"unit\": " << JsonString(*unit);
+            if (const auto number = DecimalNumber(r.value))
+                m_out << ", \"number\": " << *number;
+        }
+        m_out << '}';
     }
-    return quoted + '"';
+    m_out << (m_heldRows.empty() ? ""
+              : ended.empty()    ? "\n"
+                                 : " ")
+          << "], \"blockCheck\": \"" << kCheck[static_cast<int>(check)] << '"';
+    // Counted only where the port checks parity itself; absent where a UART does, unseen.
+    if (const auto parityErrors = m_serial ? m_serial->ParityErrors() : std::nullopt)
+        m_out << ", \"parityErrors\": " << *parityErrors;
+    if (!ended.empty())
+        m_out << ", \"ended\": \"" << ended << '"';
+    m_out << "}\n";
 }
 
 std::string JsonString(const std::string& text)
@@ -195,6 +229,11 @@ std::string JsonString(const std::string& text)
         }
     }
     return out + '"';
+}
+
+std::string UtcTimeText(std::int64_t utcMs)
+{
+    return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::UTC).toString(Qt::ISODateWithMs).toStdString();
 }
 
 } // namespace varnel::cli

@@ -3,6 +3,7 @@
 #include "CliOptions.h"
 
 #include "core/View.h"
+#include "readout/BlockCheck.h"
 
 #include <functional>
 #include <map>
@@ -20,7 +21,8 @@ class SerialLine;
 namespace varnel::cli {
 
 // The window as a stream: rows are printed as they are added (text, csv) or
-// gathered for one JSON object; combos answer with the options' choices.
+// held for one JSON object at the end (json, csv with retries: the last try's),
+// or for one JSON line per telegram (jsonl); combos answer with the options' choices.
 class CliView final : public View {
 public:
     CliView(const Options& options, std::ostream& out, std::ostream& err);
@@ -46,8 +48,11 @@ public:
     void SetControlToolTip(int, const std::string&) override {}
     void SetWindowBottom(int) override {}
 
-    // Prints what comes after the rows: the labels, or the whole JSON object.
-    void Finish();
+    // Prints what comes after the rows: the labels, or the whole JSON object, or
+    // the CSV rows held for the last try. For jsonl, rows not yet printed make one more line.
+    void Finish(BlockCheckResult check, std::int64_t utcMs);
+    // jsonl: the telegram's line, with the time it ended; the rows are then forgotten.
+    void EndTelegram(BlockCheckResult check, std::int64_t utcMs);
 
 private:
     struct Row {
@@ -55,6 +60,9 @@ private:
         bool hasColumns = false;
     };
     void Emit(const Row& row);
+    void FlushPending();
+    void PrintObject(BlockCheckResult check, const std::string& ended);
+    bool HoldsRows() const;
 
     Options m_options;
     std::ostream& m_out;
@@ -64,10 +72,11 @@ private:
     std::map<int, std::unique_ptr<QTimer>> m_timers;
     Row m_pending;
     bool m_hasPending = false;
-    std::vector<Row> m_jsonRows;
+    std::vector<Row> m_heldRows;
 };
 
-std::string CsvField(const std::string& field);
 std::string JsonString(const std::string& text);
+// An ISO 8601 time in UTC, to the millisecond: 2025-06-12T10:15:30.250Z.
+std::string UtcTimeText(std::int64_t utcMs);
 
 } // namespace varnel::cli

@@ -1,5 +1,8 @@
 #include "ReadRun.h"
 
+#include "StopSignals.h"
+
+#include "core/Clock.h"
 #include "core/ControlIds.h"
 #include "serial/CapturePort.h"
 #include "settings/Settings.h"
@@ -8,12 +11,16 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
+
 namespace varnel::cli {
 
 ReadRun::ReadRun(const Options& options, Port& port, Clock& clock, std::ostream& out, std::ostream& err,
                  const RunPlaces& places)
     : m_options(options),
       m_settingsFile(places.settingsFile),
+      m_clock(clock),
+      m_err(err),
       m_view(m_options, out, err),
       m_core(port, clock, m_view, m_names, places.logPath),
       m_telegrams(m_core.serial, m_core.rows, m_view, clock)
@@ -24,6 +31,7 @@ ReadRun::ReadRun(const Options& options, Port& port, Clock& clock, std::ostream&
         if (id == TIMER_RECEIVE && Tick())
             QCoreApplication::exit(0);
     };
+    m_telegrams.onTelegramEnd = [this](BlockCheckResult check) { OnTelegramEnd(check); };
 }
 
 bool ReadRun::Start()
@@ -38,6 +46,7 @@ bool ReadRun::Start()
     } else {
         m_core.engine.SetAddress(m_options.address);
         m_core.engine.StartReadout();
+        m_tries = 1;
     }
     if (!m_core.serial.IsOpen())
         End(kExitOpenFailed);
@@ -48,12 +57,27 @@ bool ReadRun::Tick()
 {
     if (m_over)
         return true;
-    if (m_options.listen) {
-        m_telegrams.OnReceiveTick();
-        if (m_telegrams.Telegrams() >= m_options.count)
-            End(kExitBlockCheck);
-        else if (m_telegrams.TimedOut())
-            End(kExitTimeOut);
+    if (!m_options.listen)
+        return TickReadout();
+    m_telegrams.OnReceiveTick();
+    KeepLogBounded();
+    if (m_telegrams.Done())
+        End(ListenStatus());
+    else if (m_telegrams.TimedOut())
+        End(kExitTimeOut);
+    return m_over;
+}
+
+bool ReadRun::TickReadout()
+{
+    if (m_retryAt) {
+        if (static_cast<std::int32_t>(m_clock.TickCount() - *m_retryAt) < 0)
+            return false;
+        m_retryAt.reset();
+        m_core.rows.AddRow(" -- Retry " + std::to_string(m_tries++) + " -- ", false);
+        m_core.engine.StartReadout();
+        if (!m_core.serial.IsOpen())
+            End(kExitOpenFailed);
         return m_over;
     }
     m_core.engine.OnReceiveTick();
@@ -61,9 +85,64 @@ bool ReadRun::Tick()
     // byte or time-out): the rest of that tick is still processed, so a break or
     // password message that came with the block check byte is shown (and a break
     // answered), and a block that follows at once does not keep the program waiting.
-    if (m_core.engine.LastEnd() != ReadoutEnd::None)
-        End(m_core.engine.LastEnd() == ReadoutEnd::BlockCheck ? kExitBlockCheck : kExitTimeOut);
-    return m_over;
+    const ReadoutEnd end = m_core.engine.LastEnd();
+    if (end == ReadoutEnd::None)
+        return false;
+    const int status = end == ReadoutEnd::TimeOut                                  ? kExitTimeOut
+                       : m_core.engine.LastBlockCheck() == BlockCheckResult::Error ? kExitCheckFailed
+                                                                                   : kExitBlockCheck;
+    if (status != kExitBlockCheck && m_tries <= m_options.retries) {
+        // The bytes of the failed try stay unread: the next try purges them. Its log
+        // goes on after this one's, as the text output does.
+        m_retryAt = m_clock.TickCount() + static_cast<std::uint32_t>(kRetryPause.count());
+        m_core.rows.SetLogAppend(true);
+        return false;
+    }
+    End(status);
+    return true;
+}
+
+bool ReadRun::OnStopSignal(int signal)
+{
+    if (m_over)
+        return true;
+    const bool following = m_options.listen && m_options.count == 0;
+    if (following && !m_stopping && m_telegrams.InTelegram()) {
+        m_stopping = true;
+        m_telegrams.StopAfterTelegram();
+        return false;
+    }
+    End(following && !m_stopping ? ListenStatus() : signal == SIGTERM ? kExitSigTerm : kExitSigInt);
+    return true;
+}
+
+void ReadRun::OnTelegramEnd(BlockCheckResult check)
+{
+    m_listenCheck = std::max(m_listenCheck, check);
+    if (m_options.format == Format::Jsonl)
+        m_view.EndTelegram(check, m_clock.UtcMilliseconds());
+    // Rows of finished telegrams are not kept: the memory of a run stays flat however long it follows.
+    if (m_options.format == Format::Jsonl || m_options.count == 0)
+        m_core.rows.ClearRows();
+}
+
+int ReadRun::ListenStatus() const
+{
+    return m_listenCheck == BlockCheckResult::Error ? kExitCheckFailed : kExitBlockCheck;
+}
+
+void ReadRun::KeepLogBounded()
+{
+    // Between telegrams where it can, so that a telegram stays in one file; during one
+    // only at twice the size, for a line whose telegrams never end.
+    const std::string& path = m_core.rows.LogPath();
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!m_core.rows.IsLogOpen() || ec || size <= (m_telegrams.InTelegram() ? 2 : 1) * kListenLogCap)
+        return;
+    m_core.rows.CloseLog();
+    std::filesystem::rename(path, path + ".1", ec);
+    m_core.rows.OpenLog();
 }
 
 void ReadRun::End(int exitCode)
@@ -75,8 +154,17 @@ void ReadRun::End(int exitCode)
 
 int ReadRun::Finish()
 {
-    if (m_exitCode != kExitOpenFailed)
-        m_view.Finish();
+    if (m_exitCode != kExitOpenFailed) {
+        const BlockCheckResult check = m_options.listen ? m_listenCheck : m_core.engine.LastBlockCheck();
+        m_view.Finish(check, m_clock.UtcMilliseconds());
+    }
+    if (m_exitCode == kExitCheckFailed)
+        m_err << "varnel-read: " << (m_options.listen ? "a telegram" : "the block")
+              << " arrived but its check failed\n";
+    if (m_options.retries > 0)
+        m_err << "varnel-read: " << m_tries << (m_tries == 1 ? " try\n" : " tries\n");
+    m_core.rows.CloseLog();
+    m_core.serial.ClosePort();
     return m_exitCode;
 }
 
@@ -104,6 +192,11 @@ int RunProgram(const std::vector<std::string>& args, Port& port, Clock& clock, s
         return kExitCantCreate;
     }
     ReadRun run(*options, options->capture.empty() ? port : capture, clock, out, err, places);
+    // From here on a stop signal ends the run through Finish, never half-way.
+    const StopSignals stopSignals([&run](int signal) {
+        if (run.OnStopSignal(signal))
+            QCoreApplication::exit(0);
+    });
     if (!run.Start()) {
         if (const std::string advice = openAdvice ? openAdvice() : std::string(); !advice.empty())
             err << advice << '\n';

@@ -7,8 +7,11 @@
 #include "readout/TelegramReader.h"
 #include "serial/PortNames.h"
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -23,8 +26,17 @@ namespace varnel::cli {
 constexpr int kExitBlockCheck = 0;
 constexpr int kExitOpenFailed = 1;
 constexpr int kExitTimeOut = 2;
+constexpr int kExitCheckFailed = 3;
 constexpr int kExitUsage = 64;
 constexpr int kExitCantCreate = 73;
+constexpr int kExitSigInt = 130;
+constexpr int kExitSigTerm = 143;
+
+// Long enough after a failed try for the meter to be back at rest, listening for a request.
+constexpr std::chrono::milliseconds kRetryPause{1500};
+// With --listen the trace log starts anew beyond this size (the older part goes to
+// LOG.1), so that following a meter for months never fills the disk.
+constexpr std::uintmax_t kListenLogCap = 1024 * 1024;
 
 // What a run reads and writes outside the port: the settings file (the saved port
 // and the [Ports] map), the trace log, and the two output streams.
@@ -46,8 +58,12 @@ public:
     bool Start();
     // One tick of the receive timer; true once the run is over.
     bool Tick();
+    // SIGINT or SIGTERM arrived; true once the run is over. Following a push meter
+    // (--count 0) it ends after the telegram in progress, otherwise at once.
+    bool OnStopSignal(int signal);
     bool Over() const { return m_over; }
-    // Prints what follows the rows and returns the exit status.
+    // Prints what follows the rows, closes the log, releases the port and returns
+    // the exit status.
     int Finish();
 
     CliView& View() { return m_view; }
@@ -55,15 +71,25 @@ public:
 
 private:
     void End(int exitCode);
+    bool TickReadout();
+    void OnTelegramEnd(BlockCheckResult check);
+    int ListenStatus() const;
+    void KeepLogBounded();
 
     const Options m_options;
     PortNames m_names;
     const std::filesystem::path m_settingsFile;
+    Clock& m_clock;
+    std::ostream& m_err;
     CliView m_view;
     ReadoutCore m_core;
     TelegramReader m_telegrams;
     bool m_over = false;
     int m_exitCode = kExitTimeOut;
+    int m_tries = 0;
+    std::optional<std::uint32_t> m_retryAt;                  // the tick count the next try starts at
+    BlockCheckResult m_listenCheck = BlockCheckResult::None; // the worst of the telegrams
+    bool m_stopping = false; // a stop signal waits for the end of the telegram in progress
 };
 
 // The program: parses `args`, answers --help, --version and usage errors, opens the

@@ -17,4 +17,10 @@ void SystemClock::Sleep(std::chrono::milliseconds duration)
         std::this_thread::sleep_for(duration);
 }
 
+std::int64_t SystemClock::UtcMilliseconds()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 } // namespace varnel

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace varnel {
 
@@ -71,6 +72,7 @@ void ReadoutEngine::StartReadout()
     m_rxCount = 0;
     m_state = READ_AWAIT_IDENT;
     m_lastEnd = ReadoutEnd::None;
+    m_lastCheck = BlockCheckResult::None;
 
     const int selection = m_view.ComboSelection(IDC_INITIAL_BAUD);
     const std::string item = m_view.ComboItemText(IDC_INITIAL_BAUD, selection);
@@ -128,6 +130,9 @@ bool ReadoutEngine::ProcessByte(std::uint8_t b)
         m_rxCount = 0;
         return false;
     }
+    // Only the bytes the rows are made from: bytes an overflow drops make the check fail, as they should.
+    if (m_state == READ_DATA)
+        m_bcc ^= b;
 
     [&] {
         if (m_state == READ_AWAIT_STX) {
@@ -168,6 +173,12 @@ bool ReadoutEngine::ProcessByte(std::uint8_t b)
         if (m_state == READ_AWAIT_BCC) {
             BackToIdle(ReadoutEnd::BlockCheck);
             m_rows.AddRow(" -- BCC -- ", false);
+            if (std::exchange(m_checkBlock, false)) {
+                const bool ok = ((b ^ m_bcc) & 0x7F) == 0;
+                m_lastCheck = ok ? BlockCheckResult::Ok : BlockCheckResult::Error;
+                if (!ok)
+                    m_rows.AddRow(BlockCheckErrorRow(b, m_bcc), false);
+            }
             m_rxCount = 0;
             if (m_breakPending) {
                 m_rows.AddRow(" -- Send break message -- ", false);
@@ -264,6 +275,8 @@ void ReadoutEngine::StartFrame(const char* row, ReadoutState next)
     m_rows.AddRow(row, false);
     m_state = next;
     m_rxCount = 0;
+    m_checkBlock = next == READ_DATA;
+    m_bcc = 0;
 }
 
 void ReadoutEngine::BackToIdle(ReadoutEnd end)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "readout/BlockCheck.h"
 #include "serial/SerialLine.h"
 
 #include <chrono>
@@ -50,6 +51,8 @@ public:
 
     ReadoutState State() const { return m_state; }
     ReadoutEnd LastEnd() const { return m_lastEnd; }
+    // The block check of the last readout's block; None until an STX block has ended.
+    BlockCheckResult LastBlockCheck() const { return m_lastCheck; }
     bool BreakPending() const { return m_breakPending != 0; }
 
 private:
@@ -81,6 +84,9 @@ private:
     int m_breakPending = 0;
     std::uint8_t m_commandId = 0;
     ReadoutEnd m_lastEnd = ReadoutEnd::None;
+    BlockCheckResult m_lastCheck = BlockCheckResult::None;
+    bool m_checkBlock = false; // an STX opened the block: its check byte is verified
+    std::uint8_t m_bcc = 0;    // of the block's bytes processed so far
     std::string m_request;
 };
 

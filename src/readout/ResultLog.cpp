@@ -84,7 +84,7 @@ void ResultLog::OpenLog()
     CloseLog();
 #ifdef _WIN32
     // Without sharing: no other program opens the log while it is open.
-    m_logFile = ::_fsopen(m_logPath.c_str(), "wb", _SH_DENYRW);
+    m_logFile = ::_fsopen(m_logPath.c_str(), m_append ? "ab" : "wb", _SH_DENYRW);
 #else
     // Held with an exclusive lock while open, the nearest a POSIX system has to
     // opening without sharing; a log another instance holds stays closed here.
@@ -94,7 +94,7 @@ void ResultLog::OpenLog()
         return;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0
-        || ::ftruncate(fd, 0) != 0) {
+        || (m_append ? ::lseek(fd, 0, SEEK_END) < 0 : ::ftruncate(fd, 0) != 0)) {
         ::close(fd);
         return;
     }

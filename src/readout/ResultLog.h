@@ -25,9 +25,10 @@ public:
     void AddRow(const std::string& text, bool withColumns);
     void ParseDataLine(const std::string& text);
     void LogSentBytes(const std::uint8_t* bytes, int count) override;
-    // Closes an open log, then creates or truncates the file; stays closed when
-    // the file cannot be created.
+    // Closes an open log, then creates or truncates the file (appends to it after
+    // SetLogAppend(true)); stays closed when the file cannot be created.
     void OpenLog();
+    void SetLogAppend(bool append) { m_append = append; }
     void CloseLog();
     bool IsLogOpen() const { return m_logFile != nullptr; }
     const std::string& LogPath() const { return m_logPath; }
@@ -42,6 +43,7 @@ private:
     View& m_view;
     std::string m_logPath;
     std::FILE* m_logFile = nullptr;
+    bool m_append = false;
 };
 
 } // namespace varnel

@@ -7,12 +7,25 @@
 #include "readout/ReadoutEngine.h"
 #include "readout/ResultLog.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
 namespace varnel {
 
 namespace {
 
 // As the readout's line buffer: a longer line is shown as its first 999 bytes.
 constexpr std::size_t kMaxLine = 999;
+
+// A P1 end line: "!" and the telegram's CRC in four hexadecimal digits. Any
+// other "!" line (mode D has none) carries nothing to check.
+bool CarriesCrc(const std::string& text)
+{
+    return text.size() == 5 && std::all_of(text.begin() + 1, text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+           });
+}
 
 } // namespace
 
@@ -43,7 +56,7 @@ void TelegramReader::Start(std::int32_t baudRate, int count)
 
 void TelegramReader::OnReceiveTick()
 {
-    if (!m_serial.IsOpen() || m_timedOut || m_telegrams >= m_count)
+    if (!m_serial.IsOpen() || m_timedOut || Done())
         return;
     if (static_cast<std::int32_t>(m_clock.TickCount() - m_deadline) > 0) {
         m_rows.AddRow(" -- Tout -- ", false);
@@ -53,11 +66,11 @@ void TelegramReader::OnReceiveTick()
     // As the readout's drain: until a short read has taken all there was.
     for (int chunk = 0; chunk < kMaxChunksPerTick; ++chunk) {
         const std::size_t n = m_serial.Read(m_readBuf, sizeof m_readBuf);
-        for (std::size_t i = 0; i < n && m_telegrams < m_count; ++i)
+        for (std::size_t i = 0; i < n && !Done(); ++i)
             ProcessByte(m_readBuf[i]);
         if (n > 0)
             m_deadline = m_clock.TickCount() + static_cast<std::uint32_t>(kPushSilence.count());
-        if (n < sizeof m_readBuf || m_telegrams >= m_count)
+        if (n < sizeof m_readBuf || Done())
             return;
     }
 }
@@ -66,13 +79,24 @@ void TelegramReader::ProcessByte(std::uint8_t b)
 {
     if (m_awaitBcc) {
         m_rows.AddRow(" -- BCC -- ", false);
+        const bool ok = ((b ^ m_bcc) & 0x7F) == 0;
+        if (!ok)
+            m_rows.AddRow(BlockCheckErrorRow(b, m_bcc), false);
+        NoteCheck(ok);
         EndTelegram();
         return;
     }
     if (b == STX && !m_inTelegram && m_line.empty()) {
         m_rows.AddRow(" -- STX -- ", false);
         m_framed = true;
+        m_bcc = 0;
         return;
+    }
+    if (m_framed)
+        m_bcc ^= b;
+    if (m_inTelegram && !m_crcComplete) {
+        m_crc = Crc16Update(m_crc, b);
+        m_crcComplete = b == '!' && m_line.empty();
     }
     if (b == ETX && m_awaitEtx) {
         m_rows.AddRow(" -- ETX -- ", false);
@@ -102,6 +126,10 @@ void TelegramReader::HandleLine()
             m_view.SetControlText(IDC_DESCRIPTION_LABEL, fields.description);
             m_inTelegram = true;
             m_afterIdent = true;
+            m_crc = 0;
+            for (const char c : m_line)
+                m_crc = Crc16Update(m_crc, static_cast<std::uint8_t>(c));
+            m_crcComplete = false;
         } else if (!text.empty()) {
             m_rows.AddRow(text, false);
         }
@@ -115,6 +143,12 @@ void TelegramReader::HandleLine()
     m_rows.AddRow(text, true);
     // The end line: "!" alone, or (DSMR P1) "!" and the telegram's CRC.
     if (!text.empty() && text[0] == '!') {
+        if (CarriesCrc(text)) {
+            const bool ok = m_crcComplete && std::strtoul(text.c_str() + 1, nullptr, 16) == m_crc;
+            if (!ok)
+                m_rows.AddRow(" -- CRC error -- ", false);
+            NoteCheck(ok);
+        }
         if (m_framed)
             m_awaitEtx = true;
         else
@@ -122,10 +156,18 @@ void TelegramReader::HandleLine()
     }
 }
 
+void TelegramReader::NoteCheck(bool ok)
+{
+    m_check = std::max(m_check, ok ? BlockCheckResult::Ok : BlockCheckResult::Error);
+}
+
 void TelegramReader::EndTelegram()
 {
     ++m_telegrams;
     m_inTelegram = m_afterIdent = m_framed = m_awaitEtx = m_awaitBcc = false;
+    const BlockCheckResult check = std::exchange(m_check, BlockCheckResult::None);
+    if (onTelegramEnd)
+        onTelegramEnd(check);
 }
 
 } // namespace varnel

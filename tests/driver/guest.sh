@@ -43,12 +43,12 @@ unplug)
     wait $!
     status=$?
     [ $status = 2 ] || fail "varnel-read ended with $status after the unplug, not 2:" "$(cat first.err)"
-    [ "$(tail -n1 first.csv)" = $' -- Tout -- ,,\r' ] || fail "the first readout did not end with the time-out row"
+    [ "$(tail -n1 first.csv)" = $' -- Tout -- ,,,\r' ] || fail "the first readout did not end with the time-out row"
     awk '{ exit !($2 + $3 < $1 / 2) }' first.time || fail "over half the elapsed time in CPU (elapsed user system): $(cat first.time)"
     ask plug
     await "[ -e /dev/ttyUSB0 ]"
     "$read" --port /dev/ttyUSB0 --format csv > second.csv || fail "the readout after the probe returned ended with $?"
-    grep -qxF $' -- BCC -- ,,\r' second.csv || fail "the readout after the probe returned is incomplete"
+    grep -qxF $' -- BCC -- ,,,\r' second.csv || fail "the readout after the probe returned is incomplete"
     ;;
 *) fail "no check named $1" ;;
 esac

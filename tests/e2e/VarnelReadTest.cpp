@@ -19,6 +19,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 #include <tuple>
 
@@ -93,10 +94,11 @@ TEST_F(VarnelRead, ModeCReadoutRowsLogAndMeterReportAgree)
     config.lines = {"0.0.0(12345678)", "1.8.0(001234.5*kWh)", "1.8.0*01(001200.0*kWh)", "0.9.1(12:00:00)"};
     const Readout r = Read(Meter(config), {"--format", "csv"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Data,Code (OBIS),Value\r\n/VAR5\\2VARNEL-SIM,,\r\n -- STX -- "
-                     ",,\r\n0.0.0(12345678),0.0.0,12345678\r\n"
-                     "1.8.0(001234.5*kWh),1.8.0,001234.5\r\n1.8.0*01(001200.0*kWh),1.8.0*01,001200.0\r\n"
-                     "0.9.1(12:00:00),0.9.1,12:00:00\r\n!,,\r\n -- ETX -- ,,\r\n -- BCC -- ,,\r\n");
+    EXPECT_EQ(r.out,
+              "Data,Code (OBIS),Value,Unit\r\n/VAR5\\2VARNEL-SIM,,,\r\n -- STX -- "
+              ",,,\r\n0.0.0(12345678),0.0.0,12345678,\r\n"
+              "1.8.0(001234.5*kWh),1.8.0,001234.5,kWh\r\n1.8.0*01(001200.0*kWh),1.8.0*01,001200.0,kWh\r\n"
+              "0.9.1(12:00:00),0.9.1,12:00:00,\r\n!,,,\r\n -- ETX -- ,,,\r\n -- BCC -- ,,,\r\n");
     EXPECT_EQ(r.log, "==> /?!<0D><0A>\r\n<== /VAR5\\2VARNEL-SIM\r\n==> <06>050<0D><0A>\r\n<==  -- STX -- \r\n"
                      "<== 0.0.0(12345678)\r\n<== 1.8.0(001234.5*kWh)\r\n<== 1.8.0*01(001200.0*kWh)\r\n"
                      "<== 0.9.1(12:00:00)\r\n<== !\r\n<==  -- ETX -- \r\n<==  -- BCC -- \r\n");
@@ -261,6 +263,16 @@ INSTANTIATE_TEST_SUITE_P(
                   " -- Send break message -- "},
                  LineCase::Last,
                  "complete/received/9600"},
+        LineCase{"PushMeterBadCrc",
+                 [](auto& c) {
+                     c.lines = {"1.8.0(1*kWh)"};
+                     c.faults = {sim::Fault::BadCrc};
+                 },
+                 {"--listen"},
+                 3,
+                 {"1.8.0(1*kWh)", "!1617", " -- CRC error -- ", " -- ETX -- ", " -- BCC -- "},
+                 LineCase::Last,
+                 "complete//0"},
         LineCase{"OverAtTheBlockCheckWhateverFollows",
                  [](auto& c) { c.raw = "\0021.8.0(1*kWh)\r\n!\r\n\003U\0020.0(1)\r\n"; },
                  {},
@@ -295,6 +307,29 @@ INSTANTIATE_TEST_SUITE_P(
                  "complete//0"}),
     [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
 
+// SIGTERM in the middle of a readout: a whole JSON object, and the log's last record whole.
+TEST_F(VarnelRead, StopSignalEndsAReadoutCleanly)
+{
+    sim::MeterConfig config;
+    config.faults = {sim::Fault::Stall};
+    Serve(Meter(config));
+    QProcess p;
+    p.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
+    p.start(VARNEL_BINARY_DIR "/src/cli/varnel-read",
+            {"--port", QString::fromStdString(device), "--format", "json"});
+    for (const auto end = std::chrono::steady_clock::now() + 60s;
+         ReadFileBytes(dir.File("Log1107.txt")).find(" -- STX -- \r\n") == std::string::npos
+         && std::chrono::steady_clock::now() < end;)
+        p.waitForFinished(100);
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 143);
+    const QJsonDocument json = QJsonDocument::fromJson(p.readAllStandardOutput());
+    EXPECT_EQ(json["rows"][1]["data"].toString() + json["blockCheck"].toString(), " -- STX -- none");
+    const std::string log = ReadFileBytes(dir.File("Log1107.txt"));
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+}
+
 TEST_F(VarnelRead, BadPortBadArgumentsALinkOverAFileAndADamagedCaptureSayWhy)
 {
     const Readout missing = Exec({"--port", "/dev/varnel-no-such-device"});
@@ -326,18 +361,21 @@ TEST_F(VarnelRead, BadPortBadArgumentsALinkOverAFileAndADamagedCaptureSayWhy)
 
 // The reader's row rules, written out independently, from the sign-on to the block check or the time-out:
 // bytes count with 7 bits; a line's text ends at the CR of CR LF, a lone LF or a NUL; a value at '*' or ')';
-// a push meter's telegram ends at its "!" line.
+// a push meter's telegram ends at its "!" line; a block check byte is the XOR of the bytes after STX up to
+// ETX or EOT. (The corpus's P1 CRCs are all good: a CRC error row fails the comparison.)
 std::vector<Row> ReferenceRows(const std::string& received, bool push)
 {
     enum { Ident, AwaitStx, Data, AwaitBcc } state = Ident;
     std::vector<Row> rows;
     std::string line;
+    char bcc = 0;
     const auto plain = [&](const std::string& t) { rows.emplace_back(t, "", ""); };
     for (const char raw : received) {
         const char c = static_cast<char>(raw & 0x7F);
         line += c;
         if (line.size() == 1000)
             ADD_FAILURE() << "a line of 1000 bytes or more: rows depend on read boundaries";
+        bcc = state == Data ? bcc ^ c : state == AwaitBcc ? bcc : 0;
         const std::string text = line.substr(
             0, std::min(line.find('\0'),
                         line.size() - (line.size() >= 2 && line[line.size() - 2] == '\r' ? 2 : 1)));
@@ -367,6 +405,8 @@ std::vector<Row> ReferenceRows(const std::string& received, bool push)
             state = AwaitBcc;
         } else if (state == AwaitBcc) {
             plain(" -- BCC -- ");
+            if (c != bcc)
+                plain(QString::asprintf(" -- BCC error (0x%02X, expected 0x%02X) -- ", c, bcc).toStdString());
             return rows;
         }
     }
@@ -406,7 +446,11 @@ TEST_P(Corpus, ReaderRowsMatchTheBytesSent)
     // A telegram's blank line after the identification shows as no row.
     const auto expected =
         ReferenceRows(push ? report.sent.erase(report.sent.find("\r\n\r\n"), 2) : report.sent, push);
-    EXPECT_EQ(run.exitCode, expected.back() == Row(" -- Tout -- ", "", "") ? 2 : 0) << run.err;
+    const std::string& last = std::get<0>(expected.back());
+    EXPECT_EQ(run.exitCode, last == " -- Tout -- "                ? 2
+                            : last.rfind(" -- BCC error", 0) == 0 ? 3
+                                                                  : 0)
+        << run.err;
     EXPECT_EQ(run.rows, expected);
     EXPECT_FALSE(run.log.empty());
 }

@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <sstream>
 
 namespace varnel::cli {
@@ -50,7 +51,7 @@ TEST(CliOptions, TakeTheDocumentedValuesAndSayExactlyWhatIsWrong)
         {{"--capture", ""}, "--capture needs a file name"},
         {{"--framing", "8N1"}, "--framing belongs to --listen"},
         {{"--port="}, "--port needs a COM name or a device path"},
-        {{"--format", "xml"}, "--format takes text, csv or json, not 'xml'"},
+        {{"--format", "xml"}, "--format takes text, csv, json or jsonl, not 'xml'"},
         {{"--address", "12-34"}, "--address takes 1 to 32 digits, letters and blanks, not '12-34'"},
         {{"--initial-baud", "115200"}, "--initial-baud takes " + rates + ", not '115200'"},
         {{"--transmit-baud", "Auto"}, "--transmit-baud takes " + rates + ", not 'Auto'"},
@@ -59,7 +60,12 @@ TEST(CliOptions, TakeTheDocumentedValuesAndSayExactlyWhatIsWrong)
         {{"--listen", "--address", "1"},
          "--address and --listen exclude each other: a push meter is not asked"},
         {{"--listen", "--framing", "8n1"}, "--framing takes 7E1 or 8N1, not '8n1'"},
-        {{"--listen", "--count", "1000001"}, "--count takes a number from 1 to 1000000, not '1000001'"}};
+        {{"--listen", "--count", "1000001"}, "--count takes a number from 0 to 1000000, not '1000001'"},
+        {{"--retries", "1", "--listen"},
+         "--retries belongs to a readout: a push meter sends again by itself"},
+        {{"--format", "jsonl"}, "--format jsonl belongs to --listen"},
+        {{"--listen", "--count", "0", "--format", "json"},
+         "--count 0 reads without end: use --format jsonl, csv or text, not json"}};
     for (const auto& c : cases)
         EXPECT_EQ(Parsed(c.args), c.expected) << testing::PrintToString(c.args);
     EXPECT_NE(Usage().find("  " + rates + "\n"), std::string::npos);
@@ -89,9 +95,9 @@ TEST(CliProgram, OpensTheChosenPortAndPrintsRowsAndLabelsInEachFormat)
          0},
         {{"--port=com32", "--initial-baud", "9600", "--transmit-baud", "2400", "--format", "csv"},
          "/dev/ttyS31 9600",
-         "Data,Code (OBIS),Value\r\n/ABC5X,,\r\n -- STX -- "
-         ",,\r\n\"1(2,\"\"\\\001)\",1,\"2,\"\"\\\001\"\r\n!,,\r\n -- ETX -- ,,\r\n"
-         " -- BCC -- ,,\r\n",
+         "Data,Code (OBIS),Value,Unit\r\n/ABC5X,,,\r\n -- STX -- "
+         ",,,\r\n\"1(2,\"\"\\\001)\",1,\"2,\"\"\\\001\",\r\n!,,,\r\n -- ETX -- ,,,\r\n"
+         " -- BCC -- ,,,\r\n",
          "",
          0},
         {{"--port", "COM96", "--format", "json"},
@@ -102,7 +108,7 @@ TEST(CliProgram, OpensTheChosenPortAndPrintsRowsAndLabelsInEachFormat)
          "\"code\": \"1\", \"value\": "
          "\"2,\\\"\\\\\\u0001\"},\n  {\"data\": \"!\", \"code\": \"\", \"value\": \"\"},\n  {\"data\": \" -- "
          "ETX -- \"},\n  {\"data\": "
-         "\" -- BCC -- \"}\n], \"parityErrors\": null}\n",
+         "\" -- BCC -- \"}\n], \"blockCheck\": \"ok\"}\n",
          "",
          0},
         {{"--port", "COM33"},
@@ -126,6 +132,92 @@ TEST(CliProgram, OpensTheChosenPortAndPrintsRowsAndLabelsInEachFormat)
                   c.open.empty() ? "" : "open " + c.open + " 7E1 rts=1 dtr=1 flow=0000000");
         EXPECT_EQ(out.str(), c.out);
         EXPECT_EQ(err.str().substr(0, c.err.size()), c.err);
+    }
+}
+
+// A run ticked by hand every 50 ms of a fake clock. A readout's chunk i comes with
+// its try's sign-on, a push meter's with tick i.
+TEST(CliRun, RetriesTelegramsAndStopSignalsEndAsDocumented)
+{
+    int argc = 1;
+    char arg0[] = "CliTest", *argv[] = {arg0};
+    QCoreApplication app(argc, argv); // for the view's timers
+    const std::string bad = "/ABC5X\r\n\0021(2)\r\n\003x", ok = "/ABC5X\r\n\0021.8.0(+0012,50*kWh)\r\n\003C";
+    const std::string badRows = "/ABC5X\n -- STX -- \n1(2)\t1\t2\n -- ETX -- \n -- BCC -- \n"
+                                " -- BCC error (0x78, expected 0x06) -- \n";
+    const std::string p1 = "/ABC5X\r\n\r\n1(2*kWh)\r\n!2FCF\r\n"; // with its CRC-16/ARC
+    const auto jsonl = [](const std::string& rows, const char* check, const char* ms) {
+        return R"j({"baudRate": "9600", "protocol": "D", "flag": "ABC", "description": "X", "rows": [ )j"
+               + rows + R"j( ], "blockCheck": ")j" + check + R"j(", "ended": "2025-01-01T00:00:01.)j" + ms
+               + "Z\"}\n";
+    };
+    const std::string p1Rows =
+        R"j({"data": "/ABC5X"}, {"data": "1(2*kWh)", "code": "1", "value": "2", "unit": "kWh", "number": 2}, )j"
+        R"j({"data": "!2FCF", "code": "", "value": ""})j";
+    const struct {
+        std::vector<std::string> args, chunks;
+        std::vector<int> stops; // stop signals, one after each tick
+        std::string expected;   // exit status, stderr, "--", stdout
+    } cases[] = {
+        {{"--retries", "1"},
+         {bad, bad},
+         {},
+         "3\nvarnel-read: the block arrived but its check failed\nvarnel-read: 2 tries\n--\n" + badRows
+             + " -- Retry 1 -- \n" + badRows
+             + "Baud rate : 9600\nProtocol : E\nFLAG : ABC\nDescription : X\n"},
+        {{"--retries", "2", "--format", "csv"},
+         {"", ok},
+         {},
+         "0\nvarnel-read: 2 tries\n--\nData,Code (OBIS),Value,Unit\r\n/ABC5X,,,\r\n -- STX -- ,,,\r\n"
+         "\"1.8.0(+0012,50*kWh)\",1.8.0,\"+0012,50\",kWh\r\n -- ETX -- ,,,\r\n -- BCC -- ,,,\r\n"},
+        {{"--listen", "--format", "jsonl", "--count", "2"},
+         {p1 + "/ABC5X\r\n\r\n!1234\r\n"},
+         {},
+         "3\nvarnel-read: a telegram arrived but its check failed\n--\n" + jsonl(p1Rows, "ok", "050")
+             + jsonl(R"j({"data": "/ABC5X"}, {"data": "!1234", "code": "", "value": ""}, )j"
+                     R"j({"data": " -- CRC error -- "})j",
+                     "error", "050")},
+        // Following, a stop signal waits for the telegram in progress, or ends at once between telegrams.
+        {{"--listen", "--format", "jsonl", "--count", "0"},
+         {p1 + "/ABC5X\r\n", "\r\n1(2*kWh)\r\n!2FCF\r\n/ABC5X\r\n"},
+         {SIGTERM},
+         "0\n--\n" + jsonl(p1Rows, "ok", "050") + jsonl(p1Rows, "ok", "100")},
+        // A second signal ends it at once: the telegram in progress is printed as it is.
+        {{"--listen", "--format", "jsonl", "--count", "0"},
+         {p1 + "/ABC5X\r\n"},
+         {SIGTERM, SIGINT},
+         "130\n--\n" + jsonl(p1Rows, "ok", "050") + jsonl(R"j({"data": "/ABC5X"})j", "none", "100")},
+        {{"--listen", "--count", "0", "--format", "csv"},
+         {p1},
+         {SIGTERM},
+         "0\n--\nData,Code (OBIS),Value,Unit\r\n/ABC5X,,,\r\n1(2*kWh),1,2,kWh\r\n!2FCF,,,\r\n"},
+    };
+    for (const auto& c : cases) {
+        test::FakeClock clock;
+        test::FakePort port(&clock);
+        test::TempDir dir;
+        std::ostringstream out, err;
+        std::string error;
+        ReadRun run(*ParseOptions(c.args, error), port, clock, out, err,
+                    {dir.File("Varnel.ini"), dir.File("Log")});
+        const bool listen = c.args[0] == "--listen";
+        ASSERT_TRUE(run.Start());
+        for (std::size_t tick = 0, fed = 0; tick < 400 && !run.Over(); ++tick) {
+            if (fed < c.chunks.size() && (listen || port.CallsStartingWith("purge").size() > fed))
+                port.Feed(c.chunks[fed++]);
+            clock.Advance(50);
+            if (!run.Tick() && tick < c.stops.size())
+                run.OnStopSignal(c.stops[tick]);
+        }
+        const int exitCode = run.Finish();
+        EXPECT_EQ(std::to_string(exitCode) + '\n' + err.str() + "--\n" + out.str(), c.expected);
+        EXPECT_FALSE(port.open) << "the port is released";
+        const std::string sent(port.written.begin(), port.written.end());
+        if (const auto again = sent.find("/?!", 1); again != std::string::npos) {
+            EXPECT_GE(port.writeTimes[again] - port.writeTimes[again - 1], 1500u)
+                << "the meter is left to rest";
+            EXPECT_NE(test::ReadFileBytes(dir.File("Log")).find(" -- Retry 1 -- "), std::string::npos);
+        }
     }
 }
 

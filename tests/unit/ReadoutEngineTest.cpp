@@ -132,10 +132,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "\006050\r\n",
                   ReadoutEnd::BlockCheck,
                   "E 9600 ABC|XYZ"},
+        // A block check byte is compared in the 7 bits a 7E1 line carries.
         BytesCase{Via::Readout,
-                  "XYZ\r\nab" + Block("1(2)\r\n", '\x04'),
+                  "XYZ\r\nab\0021(2)\r\n\004\xDA",
                   {" -- Identification error -- ", "--- 0x61 ---", "--- 0x62 ---", " -- STX -- ",
-                   "1(2) [1|2]", " -- EOT -- ", " -- BCC -- "},
+                   "1(2) [1|2]", " -- EOT -- ", " -- BCC -- ", " -- BCC error (0x5A, expected 0x01) -- "},
                   "",
                   ReadoutEnd::BlockCheck,
                   "? Auto (300) ?|?"},
@@ -167,11 +168,13 @@ INSTANTIATE_TEST_SUITE_P(
                   ReadoutEnd::None,
                   "D 9600 ISK|MT174",
                   17},
+        // A P1 CRC (CRC-16/ARC from "/" to "!") and a block check, each verified.
         BytesCase{Via::Push,
-                  "\x02/ABC5X\r\n\r\n1(2)\r\n!1A2B\r\n\x03q"
-                  "/ABC5Y\r\n\r\n2(3)\r\n!\r\n",
-                  {" -- STX -- ", "/ABC5X", "1(2) [1|2]", "!1A2B [|]", " -- ETX -- ", " -- BCC -- ", "/ABC5Y",
-                   "2(3) [2|3]", "! [|]"},
+                  "\x02/ABC5X\r\n\r\n1(2)\r\n!6ab3\r\n\x03q"
+                  "\x02/ABC5Y\r\n\r\n2(3)\r\n!6941\r\n\x03+",
+                  {" -- STX -- ", "/ABC5X", "1(2) [1|2]", "!6ab3 [|]", " -- ETX -- ", " -- BCC -- ",
+                   " -- BCC error (0x71, expected 0x24) -- ", " -- STX -- ", "/ABC5Y", "2(3) [2|3]",
+                   "!6941 [|]", " -- CRC error -- ", " -- ETX -- ", " -- BCC -- "},
                   "",
                   ReadoutEnd::None,
                   "D 9600 ABC|Y"},

@@ -2,6 +2,7 @@
 #include "TempDir.h"
 
 #include "readout/ResultLog.h"
+#include "readout/RowText.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,32 @@ TEST_F(ResultLogTest, LogThatCannotBeOpenedStaysClosedLeaksNothingAndLosesNoRow)
     }
     rows.CloseLog();
     EXPECT_EQ(ReadFileBytes(dir.File("Log1107.txt")), "<== kept\r\n") << "a failed open truncates nothing";
+}
+
+// What varnel-read's JSON and CSV add to a data row: "value|unit|number", "-" for none.
+TEST_F(ResultLogTest, AValueKeepsItsUnitAndANumberEveryDigit)
+{
+    const struct {
+        const char* line;
+        const char* expected;
+    } cases[] = {{"1-0:1.8.0*255(003699.65305306*kWh)", "003699.65305306|kWh|3699.65305306"},
+                 {"1-0:16.7.0(+00026*W)", "+00026|W|26"},
+                 {"1.8.0(-0,50*kWh)(x*y)", "-0,50|kWh|-0.50"},
+                 {"1.8.0(013925.5*)", "013925.5||13925.5"},
+                 {"9.4(088*C&082*C)", "088|C&082*C|88"},
+                 {"0-0:1.0.0(190816125118S)", "190816125118S|-|-"},
+                 {"1-0:0.0.0*255(1EBZ0100618430)", "1EBZ0100618430|-|-"},
+                 {"0.0(        18438636)", "        18438636|-|-"},
+                 {"1.8.0(12.*kWh", "12.|-|-"},
+                 {"1.8.0(.5)(+)(1.2.3)", ".5|-|-"},
+                 {"(1*kWh)", "|-|-"}};
+    for (const auto& c : cases) {
+        rows.ParseDataLine(c.line);
+        EXPECT_EQ(rows.m_value + '|' + DataLineUnit(c.line).value_or("-") + '|'
+                      + DecimalNumber(rows.m_value).value_or("-"),
+                  c.expected)
+            << c.line;
+    }
 }
 
 } // namespace

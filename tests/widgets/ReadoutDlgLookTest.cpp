@@ -12,6 +12,7 @@
 #include "widgets/CLinkLabel.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QToolTip>
@@ -310,6 +311,43 @@ private slots:
         QCOMPARE(link->grab().toImage(), underlined); // the underlined font is made once, at the first paint
         QTest::mouseClick(link, Qt::LeftButton);
         QCOMPARE(w.opened, QList<QUrl>{QUrl(QString::fromLatin1(kMakerUrl))});
+    }
+
+    // Taken away by the list's keys and menu, after a readout whose block check failed (a row, no message).
+    void rowsAreCopiedAndSavedAsVarnelReadWritesThem()
+    {
+        Window w;
+        QStringList messages;
+        w.dlg.SetMessageHandler([&](const std::string& text, MessageIcon) { messages << text.c_str(); });
+        w.dlg.OnRead();
+        w.port.Feed("/ABC5X\r\n\0021.8.0(1,5*kWh)\r\n\003x");
+        w.dlg.OnTimer(TIMER_RECEIVE);
+        w.dlg.Rows()->Flush(); // as the list does within half a second
+        auto* list = w.Get<ResultListView>(IDC_LIST);
+        w.dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w.dlg));
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+        const QString all =
+            "/ABC5X\t\t\n -- STX -- \t\t\n1.8.0(1,5*kWh)\t1.8.0\t1,5\n -- ETX -- \t\t\n -- BCC -- \t\t\n"
+            " -- BCC error (0x78, expected 0x6A) -- \t\t\n";
+        QCOMPARE(QGuiApplication::clipboard()->text(), all); // none selected: all
+        list->selectRow(2);
+        QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), "1.8.0(1,5*kWh)\t1.8.0\t1,5\n");
+        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(list->RowsAsText(), all);
+        const QString csv = QString::fromStdString(w.dir.File("rows.csv"));
+        for (const QString& path : {QString(), csv, csv + "/x.csv"}) {
+            list->SetFileChooser([&](QWidget*) { return path; });
+            list->actions().back()->trigger();
+        }
+        QCOMPARE(QString::fromStdString(test::ReadFileBytes(w.dir.File("rows.csv"))),
+                 "Data,Code (OBIS),Value,Unit\r\n/ABC5X,,,\r\n -- STX -- "
+                 ",,,\r\n\"1.8.0(1,5*kWh)\",1.8.0,\"1,5\",kWh\r\n"
+                 " -- ETX -- ,,,\r\n -- BCC -- ,,,\r\n\" -- BCC error (0x78, expected 0x6A) -- \",,,\r\n");
+        QCOMPARE(messages, QStringList{"The rows could not be saved to " + csv + "/x.csv: Not a directory"});
+        QCOMPARE(list->RowsAsText(), all); // the rows stay
     }
 };
 

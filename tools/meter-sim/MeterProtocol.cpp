@@ -24,7 +24,7 @@ struct FaultEntry {
     Fault fault;
     const char* name;
 };
-constexpr std::array<FaultEntry, 11> kFaults{{
+constexpr std::array<FaultEntry, 12> kFaults{{
     {Fault::Silent, "silent"},
     {Fault::NoSlash, "no-slash"},
     {Fault::GarbageBefore, "garbage-before"},
@@ -36,6 +36,7 @@ constexpr std::array<FaultEntry, 11> kFaults{{
     {Fault::Password, "password"},
     {Fault::LfOnly, "lf-only"},
     {Fault::Unsolicited, "unsolicited"},
+    {Fault::BadCrc, "bad-crc"},
 }};
 
 // Bytes from `first` up to and including ETX get the check character; a 7E1

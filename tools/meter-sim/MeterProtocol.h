@@ -35,6 +35,7 @@ enum class Fault {
     Password,
     LfOnly,
     Unsolicited,
+    BadCrc,
 };
 
 const char* FaultName(Fault fault);

@@ -1,6 +1,9 @@
 #include "PushMeter.h"
 
+#include "readout/BlockCheck.h"
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -15,7 +18,7 @@ constexpr char ETX = 0x03;
 
 } // namespace
 
-PushMeter::PushMeter(const MeterConfig& config, std::chrono::milliseconds period, bool stx)
+PushMeter::PushMeter(const MeterConfig& config, std::chrono::milliseconds period, bool stx, bool crc)
     : m_identification(config.identification),
       m_period(period),
       m_pace(config.pace),
@@ -30,6 +33,15 @@ PushMeter::PushMeter(const MeterConfig& config, std::chrono::milliseconds period
             body += config.lines[i] + "\r\n";
         if (config.lines.empty() || config.lines.back().empty() || config.lines.back()[0] != '!')
             body += "!\r\n";
+        if (crc || config.Has(Fault::BadCrc)) {
+            body.erase(body.rfind("\n!") + 2);
+            std::uint16_t check = 0;
+            for (const char c : body)
+                check = Crc16Update(check, static_cast<std::uint8_t>(c));
+            char end[8];
+            std::snprintf(end, sizeof end, "%04X\r\n", config.Has(Fault::BadCrc) ? check ^ 1u : check);
+            body += end;
+        }
     }
     if (stx) {
         body += ETX;

@@ -12,10 +12,11 @@ namespace varnel::sim {
 // and sends its data as a telegram (identification, blank line, data lines,
 // "!" line; a last line starting with "!" such as P1's "!" and CRC is kept as
 // the end line), `period` after the end of the last one, optionally framed by
-// STX ... ETX and the block check byte.
+// STX ... ETX and the block check byte. With `crc` (or the bad-crc fault) the
+// end line is P1's "!" and the CRC-16 of the telegram from "/" up to it.
 class PushMeter final : public MeterSide {
 public:
-    PushMeter(const MeterConfig& config, std::chrono::milliseconds period, bool stx);
+    PushMeter(const MeterConfig& config, std::chrono::milliseconds period, bool stx, bool crc = false);
 
     void Receive(const std::uint8_t*, std::size_t, SimTime, int) override {}
     std::string TakeOutput(SimTime now, int lineBaud) override;

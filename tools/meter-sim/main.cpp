@@ -59,6 +59,8 @@ void PrintUsage(std::ostream& out)
            "                         after the last one; pseudo-terminal only\n"
            "  --push-stx             with --push: frame each telegram with STX, ETX and the\n"
            "                         block check\n"
+           "  --push-crc             with --push: end each telegram with \"!\" and its CRC-16\n"
+           "                         (DSMR P1)\n"
            "  --replay FILE          answer with the meter's bytes of a varnel-read --capture\n"
            "                         file, at their captured times\n"
            "  --report FILE          one JSON object per line and readout\n"
@@ -102,6 +104,7 @@ struct Arguments {
     int tcpPort = -1;
     bool pushStx = false;
     bool parityOnWire = false;
+    bool pushCrc = false;
     bool identificationGiven = false;
 };
 
@@ -122,8 +125,8 @@ int Parse(int argc, char** argv, Arguments& args)
             args.config.pace = false;
             continue;
         }
-        if (arg == "--push-stx") {
-            args.pushStx = true;
+        if (arg == "--push-stx" || arg == "--push-crc") {
+            (arg == "--push-stx" ? args.pushStx : args.pushCrc) = true;
             continue;
         }
         if (arg == "--parity-on-wire") {
@@ -171,8 +174,8 @@ int Parse(int argc, char** argv, Arguments& args)
         std::cerr << "varnel-meter-sim: --push and --replay serve a pseudo-terminal, not --socket or --tcp\n";
         return kExitUsage;
     }
-    if (args.pushStx && args.pushMs < 0) {
-        std::cerr << "varnel-meter-sim: --push-stx belongs to --push\n";
+    if ((args.pushStx || args.pushCrc) && args.pushMs < 0) {
+        std::cerr << "varnel-meter-sim: --push-stx and --push-crc belong to --push\n";
         return kExitUsage;
     }
     if ((!args.link.empty()) + (!args.socket.empty()) + (args.tcpPort >= 0) > 1) {
@@ -218,7 +221,8 @@ int main(int argc, char** argv)
         }
         side = std::make_unique<ReplayMeter>(std::move(records));
     } else if (args.pushMs >= 0) {
-        side = std::make_unique<PushMeter>(args.config, std::chrono::milliseconds{args.pushMs}, args.pushStx);
+        side = std::make_unique<PushMeter>(args.config, std::chrono::milliseconds{args.pushMs}, args.pushStx,
+                                           args.pushCrc);
     } else {
         side = std::make_unique<MeterProtocol>(args.config);
     }
