@@ -152,7 +152,10 @@ void CliView::Finish()
                 m_out << ", \"code\": " << JsonString(r.code) << ", \"value\": " << JsonString(r.value);
             m_out << '}';
         }
-        m_out << (m_jsonRows.empty() ? "]}\n" : "\n]}\n");
+        m_out << (m_jsonRows.empty() ? "]" : "\n]");
+        if (!m_logLoss.empty())
+            m_out << ", \"log\": " << JsonString("not written: " + m_logLoss);
+        m_out << "}\n";
     }
     m_out.flush();
 }

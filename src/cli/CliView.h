@@ -46,6 +46,8 @@ public:
     void SetControlToolTip(int, const std::string&) override {}
     void SetWindowBottom(int) override {}
 
+    // Why the trace log was not written, for the JSON object; empty when it was.
+    void SetLogLoss(const std::string& reason) { m_logLoss = reason; }
     // Prints what comes after the rows: the labels, or the whole JSON object.
     void Finish();
 
@@ -65,6 +67,7 @@ private:
     Row m_pending;
     bool m_hasPending = false;
     std::vector<Row> m_jsonRows;
+    std::string m_logLoss;
 };
 
 std::string CsvField(const std::string& field);

@@ -16,7 +16,8 @@ ReadRun::ReadRun(const Options& options, Port& port, Clock& clock, std::ostream&
       m_settingsFile(places.settingsFile),
       m_view(m_options, out, err),
       m_core(port, clock, m_view, m_names, places.logPath),
-      m_telegrams(m_core.serial, m_core.rows, m_view, clock)
+      m_telegrams(m_core.serial, m_core.rows, m_view, clock),
+      m_err(err)
 {
     LoadPortMappings(m_names, m_settingsFile);
     m_view.SetSerial(&m_core.serial);
@@ -41,6 +42,7 @@ bool ReadRun::Start()
     }
     if (!m_core.serial.IsOpen())
         End(kExitOpenFailed);
+    TellLogLoss();
     return !m_over;
 }
 
@@ -54,9 +56,11 @@ bool ReadRun::Tick()
             End(kExitBlockCheck);
         else if (m_telegrams.TimedOut())
             End(kExitTimeOut);
+        TellLogLoss();
         return m_over;
     }
     m_core.engine.OnReceiveTick();
+    TellLogLoss();
     // The readout ends with the tick in which it came back to idle (block check
     // byte or time-out): the rest of that tick is still processed, so a break or
     // password message that came with the block check byte is shown (and a break
@@ -73,8 +77,21 @@ void ReadRun::End(int exitCode)
     m_view.StopTimer(TIMER_RECEIVE);
 }
 
+void ReadRun::TellLogLoss()
+{
+    const std::string& reason = m_core.rows.LogError();
+    if (reason.empty() || m_logLossTold)
+        return;
+    m_logLossTold = true;
+    m_err << "varnel-read: the trace log " << m_core.rows.LogPath() << " was not written: " << reason << '\n'
+          << std::flush;
+}
+
 int ReadRun::Finish()
 {
+    m_core.rows.CloseLog();
+    TellLogLoss();
+    m_view.SetLogLoss(m_core.rows.LogError());
     if (m_exitCode != kExitOpenFailed)
         m_view.Finish();
     return m_exitCode;

@@ -55,6 +55,8 @@ public:
 
 private:
     void End(int exitCode);
+    // Says once on err that the trace log is missing or incomplete, and why.
+    void TellLogLoss();
 
     const Options m_options;
     PortNames m_names;
@@ -62,7 +64,9 @@ private:
     CliView m_view;
     ReadoutCore m_core;
     TelegramReader m_telegrams;
+    std::ostream& m_err;
     bool m_over = false;
+    bool m_logLossTold = false;
     int m_exitCode = kExitTimeOut;
 };
 

@@ -47,18 +47,26 @@ TEST_F(ResultLogTest, LogThatCannotBeOpenedStaysClosedLeaksNothingAndLosesNoRow)
     rows.OpenLog();
     rows.AddRow("kept", false);
     ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
-    // No folder; a FIFO (would block for ever); a log another instance holds.
-    for (const char* name : {"missing-folder/Log1107.txt", "fifo", "Log1107.txt"}) {
+    ASSERT_EQ(::symlink("/dev/full", dir.File("full").c_str()), 0);
+    // No folder; a FIFO (would block for ever); a log another instance holds; a full disk, noticed at the
+    // first record, which the window's "Show log" then tells.
+    for (const auto& [name, reason] : {std::pair{"missing-folder/Log1107.txt", "No such file or directory"},
+                                       {"fifo", "it is not a regular file"},
+                                       {"Log1107.txt", "it is in use by another program"},
+                                       {"full", "No space left on device"}}) {
         const int nextFd = ::dup(2);
         ::close(nextFd);
         ResultLog other(view, dir.File(name));
         other.OpenLog();
+        other.LogSentBytes(reinterpret_cast<const std::uint8_t*>("/"), 1);
         EXPECT_FALSE(other.IsLogOpen()) << name;
         EXPECT_EQ(::dup(2), nextFd) << name << ": a descriptor leaked";
         ::close(nextFd);
-        other.LogSentBytes(reinterpret_cast<const std::uint8_t*>("/"), 1);
         other.AddRow(name, false);
         EXPECT_EQ(view.rows.at(0).text, name);
+        EXPECT_EQ(other.LogError(), reason);
+        EXPECT_EQ(view.toolTips[IDC_SHOW_LOG],
+                  "The trace log " + dir.File(name) + " was not written: " + reason);
     }
     rows.CloseLog();
     EXPECT_EQ(ReadFileBytes(dir.File("Log1107.txt")), "<== kept\r\n") << "a failed open truncates nothing";
