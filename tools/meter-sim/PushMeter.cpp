@@ -199,6 +199,9 @@ std::vector<ReadoutReport> ReplayMeter::TakeReports()
 
 void ReplayMeter::Abort(const std::string& outcome)
 {
+    // The next reader gets the capture from its start.
+    m_index = m_matched = 0;
+    m_started = false;
     if (m_report.sent.empty())
         return;
     m_report.outcome = outcome;
