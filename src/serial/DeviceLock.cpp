@@ -20,8 +20,8 @@ namespace {
 
 struct LockFile {
     bool exists = false;
-    long pid = 0;         // 0: the file names no process
-    std::string program;  // the name QSerialPort writes after the id; empty in UUCP-style files
+    long pid = 0;        // 0: the file names no process
+    std::string program; // the name QSerialPort writes after the id; empty in UUCP-style files
 };
 
 LockFile ReadLockFile(const std::string& path)

@@ -28,8 +28,8 @@ struct Ends : testing::Test {
     void Start(QProcess& p, const char* program, const QStringList& args)
     {
         const QString home = QString::fromStdString(dir.Path().string());
-        p.setEnvironment(QProcess::systemEnvironment() << "XDG_CONFIG_HOME=" + home
-                                                       << "QT_QPA_PLATFORM=offscreen");
+        p.setEnvironment(QProcess::systemEnvironment()
+                         << "XDG_CONFIG_HOME=" + home << "QT_QPA_PLATFORM=offscreen");
         p.setWorkingDirectory(home);
         p.start(QString(VARNEL_BINARY_DIR) + program, args);
         ASSERT_TRUE(p.waitForStarted()) << program;
@@ -38,9 +38,11 @@ struct Ends : testing::Test {
     std::tuple<int, std::string, std::string> Read(const QStringList& args = {})
     {
         QProcess p;
-        Start(p, "/src/cli/varnel-read", QStringList{"--port", QString::fromStdString(meter.DevicePath())} + args);
+        Start(p, "/src/cli/varnel-read",
+              QStringList{"--port", QString::fromStdString(meter.DevicePath())} + args);
         EXPECT_TRUE(p.waitForFinished(120000));
-        return {p.exitCode(), p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
+        return {p.exitCode(), p.readAllStandardOutput().toStdString(),
+                p.readAllStandardError().toStdString()};
     }
 
     TempDir dir;
@@ -51,12 +53,13 @@ struct Ends : testing::Test {
     }()};
 };
 
-const char* const kLabels = " -- ETX -- \n -- BCC -- \nBaud rate : 9600\nProtocol : E\nFLAG : VAR\nDescription : VARNEL-SIM\n";
+const char* const kLabels =
+    " -- ETX -- \n -- BCC -- \nBaud rate : 9600\nProtocol : E\nFLAG : VAR\nDescription : VARNEL-SIM\n";
 
 struct LogCase {
     const char* name;
     std::function<void(const fs::path&)> obstacle;
-    const char* format, *reason, *outEnd;
+    const char *format, *reason, *outEnd;
 };
 
 void PrintTo(const LogCase& c, std::ostream* out)
@@ -71,20 +74,22 @@ TEST_P(TraceLogLost, IsSaidOnceWithTheReasonAndTheReadoutsExitStatus)
     GetParam().obstacle(dir.Path() / "Log1107.txt");
     const auto [exitCode, out, err] = Read({"--format", GetParam().format});
     EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(err, std::string("varnel-read: the trace log Log1107.txt was not written: ") + GetParam().reason + "\n");
+    EXPECT_EQ(err, std::string("varnel-read: the trace log Log1107.txt was not written: ") + GetParam().reason
+                       + "\n");
     const std::string end = GetParam().outEnd;
     EXPECT_EQ(out.substr(out.size() - std::min(out.size(), end.size())), end);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, TraceLogLost,
-    testing::Values(LogCase{"FullDisk", [](auto& log) { fs::create_symlink("/dev/full", log); }, "text",
-                            "No space left on device", kLabels},
-                    LogCase{"FullDiskJson", [](auto& log) { fs::create_symlink("/dev/full", log); }, "json",
-                            "No space left on device",
-                            "{\"data\": \" -- BCC -- \"}\n], \"log\": \"not written: No space left on device\"}\n"},
-                    LogCase{"AFolderOfThatName", [](auto& log) { fs::create_directory(log); }, "csv",
-                            "Is a directory", " -- BCC -- ,,\r\n"}),
+    testing::Values(
+        LogCase{"FullDisk", [](auto& log) { fs::create_symlink("/dev/full", log); }, "text",
+                "No space left on device", kLabels},
+        LogCase{"FullDiskJson", [](auto& log) { fs::create_symlink("/dev/full", log); }, "json",
+                "No space left on device",
+                "{\"data\": \" -- BCC -- \"}\n], \"log\": \"not written: No space left on device\"}\n"},
+        LogCase{"AFolderOfThatName", [](auto& log) { fs::create_directory(log); }, "csv", "Is a directory",
+                " -- BCC -- ,,\r\n"}),
     [](const auto& info) { return info.param.name; });
 
 struct KillPoint {
@@ -105,7 +110,8 @@ TEST_P(ReaderKilled, LeavesTheMeterToGiveTheNextReaderAFullReadout)
     Start(first, "/src/cli/varnel-read", {"--port", QString::fromStdString(meter.DevicePath())});
     const auto holds = [&] {
         std::error_code ec;
-        for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(first.processId()) + "/fd", ec))
+        for (const auto& fd :
+             fs::directory_iterator("/proc/" + std::to_string(first.processId()) + "/fd", ec))
             if (fs::read_symlink(fd.path(), ec) == meter.DevicePath())
                 return true;
         return false;
@@ -143,7 +149,8 @@ struct WindowStopped : Ends, testing::WithParamInterface<int> {};
 TEST_P(WindowStopped, BySignalWritesTheSettingsAsExitDoes)
 {
     fs::create_directory(dir.Path() / "Varnel");
-    std::ofstream(dir.File("Varnel/Varnel.ini")) << "; kept\n[Varnel]\nPortCOM=4\nPosX=250\nPosY=40\nPosDX=1000\nPosDY=50\n";
+    std::ofstream(dir.File("Varnel/Varnel.ini"))
+        << "; kept\n[Varnel]\nPortCOM=4\nPosX=250\nPosY=40\nPosDX=1000\nPosDY=50\n";
     QProcess window;
     Start(window, "/src/app/varnel", {});
     // Until the signal is caught, it kills the window as it always did.
@@ -154,14 +161,17 @@ TEST_P(WindowStopped, BySignalWritesTheSettingsAsExitDoes)
                 return (std::stoull(line.substr(7), nullptr, 16) >> (GetParam() - 1) & 1) != 0;
         return false;
     };
-    for (const auto end = std::chrono::steady_clock::now() + 60s; !caught() && std::chrono::steady_clock::now() < end;)
+    for (const auto end = std::chrono::steady_clock::now() + 60s;
+         !caught() && std::chrono::steady_clock::now() < end;)
         std::this_thread::sleep_for(10ms);
     ::kill(static_cast<pid_t>(window.processId()), GetParam());
     ASSERT_TRUE(window.waitForFinished(60000));
     EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(window.exitCode(), 0) << window.readAllStandardError().toStdString();
     const std::string ini = ReadFileBytes(dir.File("Varnel/Varnel.ini"));
-    EXPECT_TRUE(std::regex_match(ini, std::regex("; kept\n\\[Varnel\\]\nPortCOM=4\nPosX=250\nPosY=40\nPosDX=(?!1000\n)[0-9]+\nPosDY=(?!50\n)[0-9]+\n")))
+    EXPECT_TRUE(std::regex_match(ini, std::regex("; "
+                                                 "kept\n\\[Varnel\\]\nPortCOM=4\nPosX=250\nPosY=40\nPosDX=(?!"
+                                                 "1000\n)[0-9]+\nPosDY=(?!50\n)[0-9]+\n")))
         << ini;
 }
 
