@@ -42,7 +42,10 @@ void ResultLog::AddRow(const std::string& text, bool withColumns)
         std::string record;
         record.reserve(text.size() + 6);
         record += "<== ";
-        record += text;
+        // One record a line: an LF in a row (a line that overflowed outside the data block holds
+        // them) is written as a sent byte below 20 is.
+        for (const char c : text)
+            record += c == '\n' ? std::string("<0A>") : std::string(1, c);
         record += '\n';
         WriteRecord(record.data(), record.size());
     }
