@@ -107,7 +107,8 @@ CaptureLoad LoadCapture(const std::string& path, std::vector<CaptureRecord>& rec
         char* end = nullptr;
         errno = 0;
         const unsigned long ms = std::strtoul(time.c_str(), &end, 10);
-        if (time.empty() || *end != '\0' || errno != 0 || time[0] == '-')
+        // A capture counts 32-bit milliseconds; more would not even fit the meter's clock.
+        if (time.empty() || *end != '\0' || errno != 0 || time[0] == '-' || ms > 0xFFFFFFFFul)
             return fail("'" + time + "' is not a time in milliseconds");
         if (direction != "<" && direction != ">")
             return fail("the direction is '" + direction + "', not < (received) or > (sent)");
