@@ -10,6 +10,9 @@
 #include <QProcess>
 
 #include <csignal>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 #include <regex>
 #include <thread>
 
@@ -126,6 +129,18 @@ TEST_P(ReaderKilled, LeavesTheMeterToGiveTheNextReaderAFullReadout)
     ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
     ASSERT_TRUE(first.waitForFinished());
 
+    // The line as a new pseudo-terminal has it, for any reader: raw, 300 Bd, none of the killed one's flags.
+    const auto fresh = [&] {
+        termios t{};
+        const int fd = ::open(meter.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const bool got = fd >= 0 && ::tcgetattr(fd, &t) == 0;
+        ::close(fd);
+        return got && cfgetospeed(&t) == B300 && (t.c_cflag & (CLOCAL | CREAD)) == CREAD && t.c_cc[VMIN] == 1;
+    };
+    bool wasFresh = false;
+    for (int ms = 0; ms < 5000 && !(wasFresh = fresh()); ms += 10)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(wasFresh);
     const auto [exitCode, next, err] = Read();
     EXPECT_EQ(exitCode, 0) << err;
     EXPECT_EQ(next.substr(0, 30), "/VAR5\\2VARNEL-SIM\n -- STX -- \n");
