@@ -19,7 +19,7 @@ namespace varnel::test {
 #define FUZZ_CHECK(condition)                                                                                \
     do {                                                                                                     \
         if (!(condition)) {                                                                                  \
-            std::fprintf(stderr, "invariant failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__);        \
+            std::fprintf(stderr, "invariant failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__);          \
             std::abort();                                                                                    \
         }                                                                                                    \
     } while (0)

@@ -22,14 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace varnel;
     test::TempDir dir;
     const std::string file = dir.File("cap.txt");
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     Records records;
     std::string error;
     if (sim::LoadCapture(file, records, error) != sim::CaptureLoad::Ok) {
         const std::size_t lines = static_cast<std::size_t>(std::count(data, data + size, '\n')) + 1;
         const std::string where = error.substr(0, error.find(": "));
-        FUZZ_CHECK(error == file + ": no records"
-                   || (where.rfind(file + ":", 0) == 0 && std::stoul(where.substr(file.size() + 1)) <= lines));
+        FUZZ_CHECK(
+            error == file + ": no records"
+            || (where.rfind(file + ":", 0) == 0 && std::stoul(where.substr(file.size() + 1)) <= lines));
         return 0;
     }
     std::string text = "# written again\n";

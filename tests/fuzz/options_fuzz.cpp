@@ -14,14 +14,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     using namespace varnel;
     // Arguments are the input's NUL-separated pieces; a few names of options make them likely.
-    static const char* const words[] = {"--port", "--initial-baud", "--transmit-baud", "--format", "--address",
-                                        "--listen", "--count", "--framing", "--capture", "--help", "--version",
-                                        "auto", "9600", "115200", "8N1", "json", "COM1"};
+    static const char* const words[] = {"--port",
+                                        "--initial-baud",
+                                        "--transmit-baud",
+                                        "--format",
+                                        "--address",
+                                        "--listen",
+                                        "--count",
+                                        "--framing",
+                                        "--capture",
+                                        "--help",
+                                        "--version",
+                                        "auto",
+                                        "9600",
+                                        "115200",
+                                        "8N1",
+                                        "json",
+                                        "COM1"};
     FuzzedDataProvider in(data, size);
     std::vector<std::string> args;
     while (in.remaining_bytes() > 0)
-        args.push_back(in.ConsumeBool() ? words[in.ConsumeIntegralInRange<std::size_t>(0, std::size(words) - 1)]
-                                        : in.ConsumeRandomLengthString(40));
+        args.push_back(in.ConsumeBool()
+                           ? words[in.ConsumeIntegralInRange<std::size_t>(0, std::size(words) - 1)]
+                           : in.ConsumeRandomLengthString(40));
     std::string error;
     const auto options = cli::ParseOptions(args, error);
     if (!options) {
@@ -30,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         test::TempDir dir;
         std::ostringstream out, err;
         FUZZ_CHECK(!error.empty());
-        FUZZ_CHECK(cli::RunProgram(args, port, clock, out, err, {dir.File("Varnel.ini"), dir.File("Log1107.txt")}, {})
+        FUZZ_CHECK(cli::RunProgram(args, port, clock, out, err,
+                                   {dir.File("Varnel.ini"), dir.File("Log1107.txt")}, {})
                    == cli::kExitUsage);
         FUZZ_CHECK(out.str().empty() && err.str() == "varnel-read: " + error + "\n" + cli::Usage());
         FUZZ_CHECK(port.calls.empty() && std::filesystem::is_empty(dir.Path()));
@@ -42,8 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                && o.transmitBaudIndex < items);
     FUZZ_CHECK(o.address.empty() || IsValidDeviceAddress(o.address));
     FUZZ_CHECK(!o.listen ? o.count == cli::Options{}.count && !o.eightBits : o.address.empty());
-    const int rate = o.initialBaudIndex > 0 ? std::atoi(kInitialBaudItems[static_cast<std::size_t>(o.initialBaudIndex)])
-                                            : o.eightBits && o.listenBaud == 115200 ? 115200 : 9600;
+    const int rate = o.initialBaudIndex > 0
+                         ? std::atoi(kInitialBaudItems[static_cast<std::size_t>(o.initialBaudIndex)])
+                     : o.eightBits && o.listenBaud == 115200 ? 115200
+                                                             : 9600;
     FUZZ_CHECK(o.listenBaud == rate);
     return 0;
 }

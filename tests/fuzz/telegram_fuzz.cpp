@@ -16,8 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int count = in.ConsumeIntegralInRange(1, 5);
     reader.Start(9600, count);
     line.Feed(in, [&] { reader.OnReceiveTick(); });
-    const auto endLines = std::count_if(line.view.rows.begin(), line.view.rows.end(),
-                                        [](const auto& r) { return r.hasColumns && r.text.rfind('!', 0) == 0; });
+    const auto endLines = std::count_if(line.view.rows.begin(), line.view.rows.end(), [](const auto& r) {
+        return r.hasColumns && r.text.rfind('!', 0) == 0;
+    });
     FUZZ_CHECK(reader.Telegrams() <= count && reader.Telegrams() <= endLines);
     line.CheckRowsAndLog();
     return 0;

@@ -13,9 +13,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto b = static_cast<char>(in.ConsumeIntegral<std::uint8_t>());
         switch (in.ConsumeIntegralInRange(0, 3)) {
         case 0: expected += b, sent += sim::TelnetEncode(std::string(1, b)); break;
-        case 1: sent += std::string("\xFF") + static_cast<char>(0xF1 + static_cast<std::uint8_t>(b) % 9); break;
-        case 2: sent += std::string("\xFF") + static_cast<char>(0xFB + static_cast<std::uint8_t>(b) % 4) + b; break;
-        default: sent += "\xFF\xFA" + sim::TelnetEncode(std::string(1, b) + in.ConsumeRandomLengthString(8)) + "\xFF\xF0";
+        case 1:
+            sent += std::string("\xFF") + static_cast<char>(0xF1 + static_cast<std::uint8_t>(b) % 9);
+            break;
+        case 2:
+            sent += std::string("\xFF") + static_cast<char>(0xFB + static_cast<std::uint8_t>(b) % 4) + b;
+            break;
+        default:
+            sent += "\xFF\xFA" + sim::TelnetEncode(std::string(1, b) + in.ConsumeRandomLengthString(8))
+                    + "\xFF\xF0";
         }
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(sent.data());
