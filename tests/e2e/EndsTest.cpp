@@ -9,6 +9,7 @@
 
 #include <QProcess>
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -26,6 +27,7 @@ using namespace std::chrono_literals;
 struct Ends : testing::Test {
     void SetUp() override
     {
+        meter.onReport = [this](const sim::ReadoutReport&) { ++told; };
         std::string error;
         ASSERT_EQ(meter.Start(error), sim::PtyMeter::StartResult::Ok) << error;
     }
@@ -50,6 +52,7 @@ struct Ends : testing::Test {
     }
 
     TempDir dir;
+    std::atomic<std::size_t> told{0}; // reports the meter handed on
     sim::PtyMeter meter{[] {
         sim::MeterConfig config;
         config.lines = sim::BuiltInReadout();
@@ -153,6 +156,7 @@ TEST_P(ReaderKilled, LeavesTheMeterToGiveTheNextReaderAFullReadout)
     meter.Stop();
     const auto reports = meter.Reports();
     ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(told, reports.size());
     EXPECT_EQ(reports.back().outcome + std::to_string(reports.back().anomalies.size()), "complete0")
         << reports.back().ToJson();
 }

@@ -256,6 +256,12 @@ TEST(MeterSimDataFile, RawCaptureSplitsAtItsIdentificationTextLinesKeepTheirEndM
     EXPECT_FALSE(LoadDataFile(dir.Path().string(), config, false, error));
 }
 
+TEST(MeterSimPush, AFramedTelegramCarriesItsBlockCheck)
+{
+    EXPECT_TRUE(Good(BlockOf(PushMeter(Config(), 0ms, true).Telegram())))
+        << PushMeter(Config(), 0ms, true).Telegram();
+}
+
 TEST(MeterSimCapture, ADamagedCaptureNamesItsLine)
 {
     test::TempDir dir;

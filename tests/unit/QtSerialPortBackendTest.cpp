@@ -186,6 +186,8 @@ TEST_F(PtyTest, StaleLocksAreTakenARunningHolderIsNamed)
             error = "Device is in use by PID " + std::to_string(locker.processId()) + " (sleep)";
             for (int ms = 0; ms < 10000 && ::flock(slaveFd.fd, LOCK_EX | LOCK_NB) == 0; ms += 10)
                 ::flock(slaveFd.fd, LOCK_UN), ::usleep(10000);
+            ASSERT_EQ(::flock(master.fd, LOCK_EX | LOCK_NB),
+                      0); // a lock of ours on another file is no holder
         }
         EXPECT_EQ(port.Open(slave, k7E1, false), error.empty()) << row.name;
         EXPECT_EQ(port.LastError(), error) << row.name;
