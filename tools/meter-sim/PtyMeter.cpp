@@ -314,8 +314,7 @@ void PtyMeter::OnOpensAndCloses(std::string& pending)
                       && std::none_of(m_holders.begin(), m_holders.end(),
                                       [&](const std::string& pid) { return holders.count(pid) != 0; });
     if (holders.empty()) {
-        MakeFresh(m_slave, m_fresh);
-        pending.clear();
+        MakeFresh(m_slave, m_fresh); // and Run drops what is pending while no one holds the line
     } else if (gone || m_unheld) {
         m_meter->Abort("abandoned");
         pending.clear();
