@@ -134,15 +134,16 @@ TEST_P(ReaderKilled, LeavesTheMeterToGiveTheNextReaderAFullReadout)
     ASSERT_TRUE(first.waitForFinished());
 
     // The line as a new pseudo-terminal has it, for any reader: raw, 300 Bd, none of the killed one's flags,
-    // not exclusive.
+    // not exclusive, no byte for the killed one waiting.
     const auto fresh = [&] {
         termios t{};
-        int exclusive = 1; // only root may open a line another has made exclusive
+        int exclusive = 1, queued = 1; // only root may open a line another has made exclusive
         const int fd = ::open(meter.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        const bool got = fd >= 0 && ::tcgetattr(fd, &t) == 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0;
+        const bool got = fd >= 0 && ::tcgetattr(fd, &t) == 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0
+                         && ::ioctl(fd, FIONREAD, &queued) == 0;
         ::close(fd);
-        return got && !exclusive && cfgetospeed(&t) == B300 && (t.c_cflag & (CLOCAL | CREAD)) == CREAD
-               && t.c_cc[VMIN] == 1;
+        return got && !exclusive && !queued && cfgetospeed(&t) == B300
+               && (t.c_cflag & (CLOCAL | CREAD)) == CREAD && t.c_cc[VMIN] == 1;
     };
     bool wasFresh = false;
     for (int ms = 0; ms < 5000 && !(wasFresh = fresh()); ms += 10)
