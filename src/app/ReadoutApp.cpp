@@ -2,6 +2,7 @@
 
 #include "ReadoutDlg.h"
 #include "StartSettings.h"
+#include "StopSignals.h"
 #include "core/Clock.h"
 #include "serial/DeviceAccess.h"
 #include "serial/NetworkPort.h"
@@ -39,6 +40,13 @@ int CReadoutApp::InitInstance()
     });
     dlg.SetDestroyHandler(
         [](int portIndex, const QRect& restoredRect) { SaveWindowSettings(portIndex, restoredRect); });
+    // A stop signal ends the window as Exit does; a message box it shows is closed first.
+    const StopSignals stop([&dlg] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QDialog*>(window); box && box != &dlg && box->isVisible())
+                box->reject();
+        dlg.reject();
+    });
     // Whatever the window's result, the program ends with it.
     dlg.exec();
     return 0;

@@ -202,6 +202,8 @@ void CliView::PrintObject(BlockCheckResult check, const std::string& ended)
     // Counted only where the port checks parity itself; absent where a UART does, unseen.
     if (const auto parityErrors = m_serial ? m_serial->ParityErrors() : std::nullopt)
         m_out << ", \"parityErrors\": " << *parityErrors;
+    if (!m_logLoss.empty())
+        m_out << ", \"log\": " << JsonString("not written: " + m_logLoss);
     if (!ended.empty())
         m_out << ", \"ended\": \"" << ended << '"';
     m_out << "}\n";

@@ -48,6 +48,8 @@ public:
     void SetControlToolTip(int, const std::string&) override {}
     void SetWindowBottom(int) override {}
 
+    // Why the trace log was not written, for the JSON object; empty when it was.
+    void SetLogLoss(const std::string& reason) { m_logLoss = reason; }
     // Prints what comes after the rows: the labels, or the whole JSON object, or
     // the CSV rows held for the last try. For jsonl, rows not yet printed make one more line.
     void Finish(BlockCheckResult check, std::int64_t utcMs);
@@ -73,6 +75,7 @@ private:
     Row m_pending;
     bool m_hasPending = false;
     std::vector<Row> m_heldRows;
+    std::string m_logLoss;
 };
 
 std::string JsonString(const std::string& text);

@@ -50,6 +50,7 @@ bool ReadRun::Start()
     }
     if (!m_core.serial.IsOpen())
         End(kExitOpenFailed);
+    TellLogLoss();
     return !m_over;
 }
 
@@ -57,10 +58,14 @@ bool ReadRun::Tick()
 {
     if (m_over)
         return true;
-    if (!m_options.listen)
-        return TickReadout();
+    if (!m_options.listen) {
+        TickReadout();
+        TellLogLoss();
+        return m_over;
+    }
     m_telegrams.OnReceiveTick();
     KeepLogBounded();
+    TellLogLoss();
     if (m_telegrams.Done())
         End(ListenStatus());
     else if (m_telegrams.TimedOut())
@@ -152,8 +157,21 @@ void ReadRun::End(int exitCode)
     m_view.StopTimer(TIMER_RECEIVE);
 }
 
+void ReadRun::TellLogLoss()
+{
+    const std::string& reason = m_core.rows.LogError();
+    if (reason.empty() || m_logLossTold)
+        return;
+    m_logLossTold = true;
+    m_err << "varnel-read: the trace log " << m_core.rows.LogPath() << " was not written: " << reason << '\n'
+          << std::flush;
+}
+
 int ReadRun::Finish()
 {
+    m_core.rows.CloseLog();
+    TellLogLoss();
+    m_view.SetLogLoss(m_core.rows.LogError());
     if (m_exitCode != kExitOpenFailed) {
         const BlockCheckResult check = m_options.listen ? m_listenCheck : m_core.engine.LastBlockCheck();
         m_view.Finish(check, m_clock.UtcMilliseconds());
@@ -163,7 +181,6 @@ int ReadRun::Finish()
               << " arrived but its check failed\n";
     if (m_options.retries > 0)
         m_err << "varnel-read: " << m_tries << (m_tries == 1 ? " try\n" : " tries\n");
-    m_core.rows.CloseLog();
     m_core.serial.ClosePort();
     return m_exitCode;
 }

@@ -75,6 +75,8 @@ private:
     void OnTelegramEnd(BlockCheckResult check);
     int ListenStatus() const;
     void KeepLogBounded();
+    // Says once on err that the trace log is missing or incomplete, and why.
+    void TellLogLoss();
 
     const Options m_options;
     PortNames m_names;
@@ -85,6 +87,7 @@ private:
     ReadoutCore m_core;
     TelegramReader m_telegrams;
     bool m_over = false;
+    bool m_logLossTold = false;
     int m_exitCode = kExitTimeOut;
     int m_tries = 0;
     std::optional<std::uint32_t> m_retryAt;                  // the tick count the next try starts at

@@ -32,6 +32,9 @@ public:
     void CloseLog();
     bool IsLogOpen() const { return m_logFile != nullptr; }
     const std::string& LogPath() const { return m_logPath; }
+    // Why the log since the last OpenLog is missing or incomplete (it could not
+    // be created, or a write failed and logging stopped); empty while it is whole.
+    const std::string& LogError() const { return m_logError; }
 
     int m_rowCount = 0;
     std::string m_code;
@@ -39,11 +42,13 @@ public:
 
 private:
     void WriteRecord(const char* data, std::size_t size);
+    void Fail(const std::string& reason);
 
     View& m_view;
     std::string m_logPath;
     std::FILE* m_logFile = nullptr;
     bool m_append = false;
+    std::string m_logError;
 };
 
 } // namespace varnel

@@ -108,7 +108,9 @@ void TelegramReader::ProcessByte(std::uint8_t b)
         HandleLine();
         m_line.clear();
     } else if (m_line.size() >= kMaxLine + 1) {
-        m_rows.AddRow(m_line.substr(0, kMaxLine), false);
+        // Up to a NUL too, as the readout's line text.
+        const std::string shown = m_line.substr(0, kMaxLine);
+        m_rows.AddRow(shown.substr(0, shown.find('\0')), false);
         m_line.clear();
     }
 }

@@ -1,5 +1,7 @@
 #include "serial/QtSerialPortBackend.h"
 
+#include "serial/DeviceLock.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -13,10 +15,12 @@
 #else
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 #ifdef __linux__
 #include <linux/serial.h>
+#include <sys/sysmacros.h>
 #endif
 
 namespace varnel {
@@ -86,7 +90,21 @@ bool LockDevice(const QSerialPort& port)
 #endif
 }
 
-const char* const kInUse = "Device is in use by another program";
+// A pseudo-terminal holds 8N1 whatever it is asked. Asked for 7E1 while it
+// already has all else the open asks for (as a reader killed mid-readout
+// leaves it), the refusal comes back as "Invalid argument" and the open fails.
+bool IsPseudoTerminal(const QString& path)
+{
+#ifdef __linux__
+    struct stat st {};
+    const unsigned major =
+        ::stat(path.toLocal8Bit().constData(), &st) == 0 && S_ISCHR(st.st_mode) ? ::major(st.st_rdev) : 0;
+    return major >= 136 && major <= 143; // UNIX98 pseudo-terminal slaves
+#else
+    (void)path;
+    return false;
+#endif
+}
 
 // Qt reports a device locked by someone else as a permission error, which
 // sends users off to change permissions they already have.
@@ -135,22 +153,26 @@ bool QtSerialPortBackend::Open(const std::string& device, const LineSettings& se
         m_lastError = "Unsupported character size: " + std::to_string(settings.byteSize) + " data bits";
         return false;
     }
+    const bool pseudoTerminal = IsPseudoTerminal(path);
     m_port.setBaudRate(settings.baudRate);
-    m_port.setDataBits(dataBits);
-    m_port.setParity(ToQt(settings.parity));
+    m_port.setDataBits(pseudoTerminal ? QSerialPort::Data8 : dataBits);
+    m_port.setParity(pseudoTerminal ? QSerialPort::NoParity : ToQt(settings.parity));
     m_port.setStopBits(ToQt(settings.stopBits));
     m_port.setFlowControl(FlowOf(settings));
 
+    // A lock left by a program that ended must not keep the device from us.
+    if (m_lastError = CheckLockFile(m_device); !m_lastError.empty())
+        return false;
     if (!m_port.open(QIODevice::ReadWrite)) {
         const bool inUse = InUseByOther(m_port.error(), path);
         m_openDenied = !inUse && m_port.error() == QSerialPort::PermissionError;
-        m_lastError = inUse ? kInUse : ToStd(m_port.errorString());
+        m_lastError = inUse ? InUse(m_device) : ToStd(m_port.errorString());
         m_port.clearError();
         return false;
     }
     if (!LockDevice(m_port)) {
         CloseDevice();
-        m_lastError = kInUse;
+        m_lastError = InUse(m_device);
         return false;
     }
     ApplyLineLevels(settings);

@@ -117,6 +117,11 @@ TEST(CliProgram, OpensTheChosenPortAndPrintsRowsAndLabelsInEachFormat)
          "Open port COM error: COM33 (/dev/ttyUSB0): No such file or directory\nask\n",
          1},
         {{"--port", "COM97"}, "", "", "Open port COM error: COM97: no device is known for COM97\nask\n", 1},
+        {{"--port", "COM2"},
+         "/dev/varnel-mapped 300",
+         "",
+         "Open port COM error: COM2 (/dev/varnel-mapped): ",
+         1},
         {{"--port", "/dev/ttyACM3", "--address", "x!"}, "", "", "varnel-read: --address takes", 64}};
     for (const auto& c : cases) {
         test::FakeClock clock;
@@ -124,6 +129,7 @@ TEST(CliProgram, OpensTheChosenPortAndPrintsRowsAndLabelsInEachFormat)
         port.failOpen = c.exitCode == 1;
         port.Feed(reply);
         test::TempDir dir;
+        std::ofstream(dir.File("Varnel.ini")) << "[Ports]\nCOM2=/dev/varnel-mapped\n"; // the user's map
         std::ostringstream out, err;
         const int exitCode = RunProgram(c.args, port, clock, out, err, {dir.File("Varnel.ini"), "/dev/null"},
                                         [] { return std::string("ask"); });

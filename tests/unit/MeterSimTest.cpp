@@ -2,6 +2,7 @@
 // data files.
 #include "MeterData.h"
 #include "MeterProtocol.h"
+#include "PushMeter.h"
 #include "Telnet.h"
 
 #include "TempDir.h"
@@ -253,6 +254,29 @@ TEST(MeterSimDataFile, RawCaptureSplitsAtItsIdentificationTextLinesKeepTheirEndM
     EXPECT_FALSE(LoadDataFile(dir.File("does-not-exist.txt"), config, false, error));
     EXPECT_NE(error.find("does-not-exist.txt"), std::string::npos);
     EXPECT_FALSE(LoadDataFile(dir.Path().string(), config, false, error));
+}
+
+TEST(MeterSimPush, AFramedTelegramCarriesItsBlockCheck)
+{
+    EXPECT_TRUE(Good(BlockOf(PushMeter(Config(), 0ms, true).Telegram())))
+        << PushMeter(Config(), 0ms, true).Telegram();
+}
+
+TEST(MeterSimCapture, ADamagedCaptureNamesItsLine)
+{
+    test::TempDir dir;
+    const std::string file = dir.File("cap.txt");
+    const struct {
+        std::string text, error;
+    } rows[] = {{"# capture\n4294967295 > 2F\n", ""},
+                {"0 > 2F\n4294967296 < 2F\n", file + ":2: '4294967296' is not a time in milliseconds"}};
+    for (const auto& row : rows) {
+        std::ofstream(file) << row.text;
+        std::vector<CaptureRecord> records;
+        std::string error;
+        LoadCapture(file, records, error);
+        EXPECT_EQ(error, row.error) << row.text;
+    }
 }
 
 TEST(Telnet, EncodingDoublesIacOnlyAndDecodingKeepsTheDataWhereverAReadSplitsIt)

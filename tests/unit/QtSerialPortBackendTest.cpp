@@ -2,16 +2,20 @@
 #include "serial/QtSerialPortBackend.h"
 
 #include "serial/DeviceAccess.h"
+#include "serial/DeviceLock.h"
 
 #include "TempDir.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
+#include <functional>
 #include <utility>
 
 #include <fcntl.h>
@@ -131,7 +135,8 @@ TEST_F(PtyTest, OneOpenAtATime)
 {
     ASSERT_EQ(::flock(slaveFd.fd, LOCK_EX | LOCK_NB), 0); // another program holds the device
     EXPECT_FALSE(port.Open(slave, k7E1, false));
-    EXPECT_EQ(port.LastError(), "Device is in use by another program");
+    const std::string self = "Device is in use by PID " + std::to_string(::getpid()) + " (QtSerialPortBac)";
+    EXPECT_EQ(port.LastError(), self);
     std::uint8_t b = 0;
     EXPECT_EQ(Send("x") + port.Read(&b, 1), 0u);
     ASSERT_EQ(::flock(slaveFd.fd, LOCK_UN), 0);
@@ -143,11 +148,54 @@ TEST_F(PtyTest, OneOpenAtATime)
     for (const std::string& name : {slave, link}) {
         QtSerialPortBackend second;
         EXPECT_FALSE(second.Open(name, k7E1, false)) << name;
-        EXPECT_EQ(second.LastError(), "Device is in use by another program");
+        EXPECT_EQ(second.LastError(), self);
     }
     port.Close();
     EXPECT_TRUE(port.Open(link, k7E1, false)) << port.LastError();
     EXPECT_EQ(port.Device(), slave);
+}
+
+// A lock left by a program that has ended does not keep the device; one of a running program names it,
+// also where QSerialPort would take it (a lock file without the program's name, as minicom writes it).
+TEST_F(PtyTest, StaleLocksAreTakenARunningHolderIsNamed)
+{
+    QProcess ended, running, locker;
+    ended.start("true");
+    running.start("sleep", {"60"});
+    ASSERT_TRUE(ended.waitForStarted() && running.waitForStarted());
+    const qint64 endedPid = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished());
+    const auto uucp = [](qint64 pid) { return QString::asprintf("%10lld\n", pid).toStdString(); };
+    const std::string inUse = "Device is in use by PID " + std::to_string(running.processId()) + " (sleep)";
+    const struct {
+        const char* name;
+        std::string lock; // empty: a flock instead
+        std::string error;
+    } rows[] = {{"UucpOfAnEndedProgram", uucp(endedPid), ""},
+                {"OfAnEndedProgramOnAnotherHost", std::to_string(endedPid) + "\nvarnel-read\nfar\n", ""},
+                {"UucpOfARunningProgram", uucp(running.processId()), inUse},
+                {"FlockOfARunningProgram", "", ""}};
+    const std::string path = LockFilePath(slave);
+    for (const auto& row : rows) {
+        std::string error = row.error;
+        if (!row.lock.empty()) {
+            std::ofstream(path) << row.lock;
+        } else {
+            locker.start("flock", {"-F", QString::fromStdString(slave), "sleep", "60"});
+            ASSERT_TRUE(locker.waitForStarted());
+            error = "Device is in use by PID " + std::to_string(locker.processId()) + " (sleep)";
+            for (int ms = 0; ms < 10000 && ::flock(slaveFd.fd, LOCK_EX | LOCK_NB) == 0; ms += 10)
+                ::flock(slaveFd.fd, LOCK_UN), ::usleep(10000);
+            ASSERT_EQ(::flock(master.fd, LOCK_EX | LOCK_NB),
+                      0); // a lock of ours on another file is no holder
+        }
+        EXPECT_EQ(port.Open(slave, k7E1, false), error.empty()) << row.name;
+        EXPECT_EQ(port.LastError(), error) << row.name;
+        port.Close();
+        std::remove(path.c_str());
+    }
+    for (QProcess* p : {&running, &locker})
+        p->kill(), p->waitForFinished();
 }
 
 // Whoever notices first (Qt's notifier in line test mode, where nothing polls) lets go; no later call hides

@@ -184,6 +184,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {std::string(999, 'x'), "z"},
                   "",
                   ReadoutEnd::None,
+                  "D 9600 ?|?"},
+        // ... and at a NUL, as a readout's line is.
+        BytesCase{Via::Push,
+                  "ab" + std::string(998, '\0') + "yz\r\n",
+                  {"ab", "yz"},
+                  "",
+                  ReadoutEnd::None,
                   "D 9600 ?|?"}));
 
 struct IdentCase {

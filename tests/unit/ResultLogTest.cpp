@@ -32,12 +32,14 @@ TEST_F(ResultLogTest, TraceLogRecordsSentBytesAndRowsWithCrLf)
     rows.AddRow("1.8.0(012.5*kWh)", true);
     rows.LogSentBytes(sent, 0);
     rows.AddRow("!", false);
+    rows.AddRow("a\r\nb", false); // a line overflowed outside the block: still one record
     rows.CloseLog();
     ::dup2(stdinCopy, 0);
     ::close(stdinCopy);
     EXPECT_EQ(ReadFileBytes(dir.File("Log1107.txt")),
-              std::string("==> /<13>\x14\x1F<00><0A>\r\n<== 1.8.0(012.5*kWh)\r\n==> \r\n<== !\r\n"));
-    EXPECT_EQ(view.lastVisible, 2);
+              std::string(
+                  "==> /<13>\x14\x1F<00><0A>\r\n<== 1.8.0(012.5*kWh)\r\n==> \r\n<== !\r\n<== a\r<0A>b\r\n"));
+    EXPECT_EQ(view.lastVisible, 3);
     rows.ClearRows();
     rows.AddRow("x", false);
     EXPECT_EQ(view.lastVisible, 0) << "numbering restarts after ClearRows";
@@ -48,18 +50,27 @@ TEST_F(ResultLogTest, LogThatCannotBeOpenedStaysClosedLeaksNothingAndLosesNoRow)
     rows.OpenLog();
     rows.AddRow("kept", false);
     ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
-    // No folder; a FIFO (would block for ever); a log another instance holds.
-    for (const char* name : {"missing-folder/Log1107.txt", "fifo", "Log1107.txt"}) {
+    ASSERT_EQ(::symlink("/dev/full", dir.File("full").c_str()), 0);
+    // No folder; a FIFO (would block for ever); a log another instance holds; a full disk, noticed at the
+    // first record, which the window's "Show log" then tells.
+    for (const auto& [name, reason] :
+         {std::pair<std::string, std::string>{"missing-folder/Log1107.txt", "No such file or directory"},
+          {"fifo", "it is not a regular file"},
+          {"Log1107.txt", "it is in use by PID " + std::to_string(::getpid()) + " (ResultLogTest)"},
+          {"full", "No space left on device"}}) {
         const int nextFd = ::dup(2);
         ::close(nextFd);
         ResultLog other(view, dir.File(name));
         other.OpenLog();
+        other.LogSentBytes(reinterpret_cast<const std::uint8_t*>("/"), 1);
         EXPECT_FALSE(other.IsLogOpen()) << name;
         EXPECT_EQ(::dup(2), nextFd) << name << ": a descriptor leaked";
         ::close(nextFd);
-        other.LogSentBytes(reinterpret_cast<const std::uint8_t*>("/"), 1);
         other.AddRow(name, false);
         EXPECT_EQ(view.rows.at(0).text, name);
+        EXPECT_EQ(other.LogError(), reason);
+        EXPECT_EQ(view.toolTips[IDC_SHOW_LOG],
+                  "The trace log " + dir.File(name) + " was not written: " + reason);
     }
     rows.CloseLog();
     EXPECT_EQ(ReadFileBytes(dir.File("Log1107.txt")), "<== kept\r\n") << "a failed open truncates nothing";

@@ -10,8 +10,13 @@
 #include <cstring>
 #include <utility>
 
+#include <filesystem>
+#include <set>
+
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -26,6 +31,8 @@ using std::chrono::milliseconds;
 constexpr milliseconds kMaxPollWait{100};
 // After an unexpected hang-up condition on the master, before polling again.
 constexpr milliseconds kHangupBackoff{10};
+// How long an opener's descriptor may take to show in /proc after its open is told.
+constexpr milliseconds kOpenShows{20};
 
 using posix::Errno;
 using posix::Now;
@@ -53,6 +60,28 @@ constexpr std::array<SpeedEntry, 16> kSpeeds{{
     {B230400, 230400},
     {B460800, 460800},
 }};
+
+// The settings a reader finds: raw at 300 Bd, so that nothing is echoed or
+// translated before a reader configures its end; 300 Bd is where a reader
+// starts anyway. Made from the settings of a new pseudo-terminal, since
+// cfmakeraw leaves flags such as CLOCAL and IGNPAR as they were.
+termios FreshSettings(int slave)
+{
+    termios t{};
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    cfsetispeed(&t, B300);
+    cfsetospeed(&t, B300);
+    return t;
+}
+
+// Nothing of an earlier reader left: its settings, its exclusive flag, its bytes.
+void MakeFresh(int slave, const termios& settings)
+{
+    tcsetattr(slave, TCSANOW, &settings);
+    ioctl(slave, TIOCNXCL);
+    tcflush(slave, TCIOFLUSH);
+}
 
 } // namespace
 
@@ -171,15 +200,15 @@ bool PtyMeter::OpenDevice(std::string& error)
         error = Errno(name);
         return false;
     }
-    // Raw from the start, so that nothing is echoed or translated before a
-    // reader configures its end. 300 Bd is where a reader starts anyway.
-    termios t{};
-    if (tcgetattr(m_slave, &t) == 0) {
-        cfmakeraw(&t);
-        cfsetispeed(&t, B300);
-        cfsetospeed(&t, B300);
-        tcsetattr(m_slave, TCSANOW, &t);
+    m_fresh = FreshSettings(m_slave);
+    MakeFresh(m_slave, m_fresh);
+    m_watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_watch < 0 || inotify_add_watch(m_watch, name, IN_OPEN | IN_CLOSE) < 0) {
+        error = Errno("inotify");
+        return false;
     }
+    m_unheld = false;
+    m_holders.clear();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_device = name;
     return true;
@@ -187,7 +216,7 @@ bool PtyMeter::OpenDevice(std::string& error)
 
 void PtyMeter::CloseDevice()
 {
-    for (int* fd : {&m_slave, &m_master}) {
+    for (int* fd : {&m_watch, &m_slave, &m_master}) {
         if (*fd >= 0)
             close(*fd);
         *fd = -1;
@@ -233,6 +262,67 @@ void PtyMeter::WritePending(std::string& pending)
     pending.erase(0, written);
 }
 
+std::set<std::string> PtyMeter::Holders() const
+{
+    // Processes with a descriptor on the device, the meter's own one not
+    // counted (a reader may share the meter's process, as in the tests).
+    namespace fs = std::filesystem;
+    std::set<std::string> holders;
+    const std::string self = std::to_string(getpid());
+    const std::string ownFd = std::to_string(m_slave);
+    std::error_code ec;
+    for (const auto& process : fs::directory_iterator("/proc", ec)) {
+        const std::string pid = process.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::error_code fdError;
+        for (const auto& fd : fs::directory_iterator(process.path() / "fd", fdError)) {
+            std::error_code linkError;
+            if ((pid != self || fd.path().filename() != ownFd)
+                && fs::read_symlink(fd.path(), linkError).string() == m_device) {
+                holders.insert(pid);
+                break;
+            }
+        }
+    }
+    return holders;
+}
+
+void PtyMeter::OnOpensAndCloses(std::string& pending)
+{
+    bool opened = false;
+    std::array<char, 4096> events{};
+    for (ssize_t n; (n = read(m_watch, events.data(), events.size())) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            inotify_event event{};
+            std::memcpy(&event, events.data() + at, sizeof event);
+            opened = opened || (event.mask & IN_OPEN) != 0;
+            at += static_cast<ssize_t>(sizeof event + event.len);
+        }
+    }
+    // An open is told a moment before the opener's descriptor shows.
+    std::set<std::string> holders = Holders();
+    for (auto waited = milliseconds{0}; opened && holders.empty() && waited < kOpenShows;
+         waited += milliseconds{1}) {
+        std::this_thread::sleep_for(milliseconds{1});
+        holders = Holders();
+    }
+    // A line no reader holds is made fresh, and what the meter still sends goes
+    // nowhere. Once a reader comes after those served so far (they may be gone
+    // only now), a readout still under way was theirs and none of it may reach it.
+    const bool gone = !m_holders.empty()
+                      && std::none_of(m_holders.begin(), m_holders.end(),
+                                      [&](const std::string& pid) { return holders.count(pid) != 0; });
+    if (holders.empty()) {
+        MakeFresh(m_slave, m_fresh); // and Run drops what is pending while no one holds the line
+    } else if (gone || m_unheld) {
+        m_meter->Abort("abandoned");
+        pending.clear();
+    }
+    m_unheld = holders.empty();
+    m_holders = std::move(holders);
+}
+
 void PtyMeter::Run()
 {
     std::string pending;
@@ -243,9 +333,10 @@ void PtyMeter::Run()
             const auto ahead = std::chrono::ceil<milliseconds>(*due - Now());
             wait = std::clamp(ahead, milliseconds{0}, kMaxPollWait);
         }
-        pollfd fds[2] = {{m_master, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
-                         {m_wake[0], POLLIN, 0}};
-        const int ready = poll(fds, 2, static_cast<int>(wait.count()));
+        pollfd fds[3] = {{m_master, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
+                         {m_wake[0], POLLIN, 0},
+                         {m_watch, POLLIN, 0}};
+        const int ready = poll(fds, 3, static_cast<int>(wait.count()));
         if (ready < 0 && errno != EINTR)
             break;
         if (m_stop)
@@ -264,6 +355,11 @@ void PtyMeter::Run()
             std::this_thread::sleep_for(kHangupBackoff);
         }
         pending += m_meter->TakeOutput(now, lineBaud);
+        // After what a reader sent before it closed (a break reply, say).
+        if (fds[2].revents & POLLIN)
+            OnOpensAndCloses(pending);
+        if (m_unheld)
+            pending.clear();
 
         if (m_meter->TakeHangup()) {
             pending.clear();

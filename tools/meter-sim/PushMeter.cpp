@@ -119,7 +119,8 @@ CaptureLoad LoadCapture(const std::string& path, std::vector<CaptureRecord>& rec
         char* end = nullptr;
         errno = 0;
         const unsigned long ms = std::strtoul(time.c_str(), &end, 10);
-        if (time.empty() || *end != '\0' || errno != 0 || time[0] == '-')
+        // A capture counts 32-bit milliseconds; more would not even fit the meter's clock.
+        if (time.empty() || *end != '\0' || errno != 0 || time[0] == '-' || ms > 0xFFFFFFFFul)
             return fail("'" + time + "' is not a time in milliseconds");
         if (direction != "<" && direction != ">")
             return fail("the direction is '" + direction + "', not < (received) or > (sent)");
@@ -211,6 +212,9 @@ std::vector<ReadoutReport> ReplayMeter::TakeReports()
 
 void ReplayMeter::Abort(const std::string& outcome)
 {
+    // The next reader gets the capture from its start.
+    m_index = m_matched = 0;
+    m_started = false;
     if (m_report.sent.empty())
         return;
     m_report.outcome = outcome;
