@@ -2,7 +2,7 @@
 
 #include "ReadoutDlg.h"
 #include "StartSettings.h"
-#include "StopSignals.h"
+#include "core/StopSignals.h"
 #include "core/Clock.h"
 #include "serial/DeviceAccess.h"
 #include "serial/NetworkPort.h"
@@ -41,7 +41,7 @@ int CReadoutApp::InitInstance()
     dlg.SetDestroyHandler(
         [](int portIndex, const QRect& restoredRect) { SaveWindowSettings(portIndex, restoredRect); });
     // A stop signal ends the window as Exit does; a message box it shows is closed first.
-    const StopSignals stop([&dlg] {
+    const StopSignals stop(StopOn::AlsoHangUp, LaterStops::DefaultAction, [&dlg](int) {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* box = qobject_cast<QDialog*>(window); box && box != &dlg && box->isVisible())
                 box->reject();

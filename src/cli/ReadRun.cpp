@@ -1,6 +1,6 @@
 #include "ReadRun.h"
 
-#include "StopSignals.h"
+#include "core/StopSignals.h"
 
 #include "core/Clock.h"
 #include "core/ControlIds.h"
@@ -210,7 +210,7 @@ int RunProgram(const std::vector<std::string>& args, Port& port, Clock& clock, s
     }
     ReadRun run(*options, options->capture.empty() ? port : capture, clock, out, err, places);
     // From here on a stop signal ends the run through Finish, never half-way.
-    const StopSignals stopSignals([&run](int signal) {
+    const StopSignals stopSignals(StopOn::InterruptTerminate, LaterStops::Handled, [&run](int signal) {
         if (run.OnStopSignal(signal))
             QCoreApplication::exit(0);
     });
