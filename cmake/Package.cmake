@@ -12,7 +12,7 @@ set(CPACK_PACKAGE_DESCRIPTION
   "A line-test mode holds a break on TxD, drives RTS/DTR and shows breaks on RxD.\n"
   "Includes varnel-read (command line) and varnel-meter-sim (a simulated meter).")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/COPYRIGHT)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/COPYING)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 

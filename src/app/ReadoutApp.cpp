@@ -4,7 +4,7 @@
 #include "StartSettings.h"
 #include "core/Clock.h"
 #include "serial/DeviceAccess.h"
-#include "serial/QtSerialPortBackend.h"
+#include "serial/SystemPort.h"
 #include "serial/SerialLine.h"
 
 #include "VarnelVersion.h"
@@ -22,7 +22,7 @@ CReadoutApp::CReadoutApp(int& argc, char** argv) : m_app(argc, argv)
 int CReadoutApp::InitInstance()
 {
     const StartSettings settings = LoadStartSettings();
-    QtSerialPortBackend port;
+    SystemPort port;
     SystemClock clock;
     CReadoutDlg dlg(port, clock, settings.names, settings.window);
     dlg.Widgets().SetMessageDetail([&port](const std::string& text) {

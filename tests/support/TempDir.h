@@ -6,8 +6,28 @@
 #include <string>
 
 #include <cstdlib> // mkdtemp
+#include <random>
 
 namespace varnel::test {
+
+// Turns the pattern's final XXXXXX into the name of a directory it creates.
+inline bool MakeTempDir(std::string& pattern)
+{
+#ifdef _WIN32
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = pattern.substr(0, pattern.size() - 6) + std::to_string(random() % 1000000);
+        std::error_code ec;
+        if (std::filesystem::create_directory(name, ec)) {
+            pattern = name;
+            return true;
+        }
+    }
+    return false;
+#else
+    return ::mkdtemp(pattern.data()) != nullptr;
+#endif
+}
 
 // A fresh directory removed with everything in it when the test ends.
 class TempDir {
@@ -15,7 +35,7 @@ public:
     TempDir()
     {
         std::string pattern = (std::filesystem::temp_directory_path() / "varnel-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
+        if (MakeTempDir(pattern))
             m_path = pattern;
     }
     ~TempDir()
