@@ -6,7 +6,9 @@
 #include <string>
 
 #include <cstdlib> // mkdtemp
-#include <random>
+#ifdef _WIN32
+#include <io.h> // _mktemp
+#endif
 
 namespace varnel::test {
 
@@ -14,16 +16,7 @@ namespace varnel::test {
 inline bool MakeTempDir(std::string& pattern)
 {
 #ifdef _WIN32
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = pattern.substr(0, pattern.size() - 6) + std::to_string(random() % 1000000);
-        std::error_code ec;
-        if (std::filesystem::create_directory(name, ec)) {
-            pattern = name;
-            return true;
-        }
-    }
-    return false;
+    return ::_mktemp(pattern.data()) != nullptr && std::filesystem::create_directory(pattern);
 #else
     return ::mkdtemp(pattern.data()) != nullptr;
 #endif

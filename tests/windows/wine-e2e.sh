@@ -93,8 +93,79 @@ readout_check() {
   [ ! -e "$appdata_ini" ] || fail "varnel-read wrote $appdata_ini"
 }
 
+# varnel.exe as a user drives it: Read clicked, the rows awaited, a screenshot, Exit.
+window_run() {
+  local dir=$out/$1 pid wid x y w h
+  mkdir -p "$dir"
+  (cd "$dir" && exec bash "$here/wine-run.sh" "$WINEPREFIX" "$win/src/app/varnel.exe") >"$dir/window.log" 2>&1 &
+  pid=$!
+  wid=$(timeout 60 xdotool search --sync --onlyvisible --name '^Varnel$' | head -1) || fail "$1: no window"
+  eval "$(xdotool getwindowgeometry --shell "$wid" | sed 's/^/export /')"
+  # Read and Exit sit side by side at the bottom left of the template (316 by 361
+  # dialog units): Read's centre 37 units from the left, Exit's 91, both 24 from
+  # the bottom of the short window.
+  click() { xdotool mousemove --sync $((X + WIDTH * $1 / 316)) $((Y + HEIGHT - HEIGHT * 24 / 330)) click 1; }
+  click 37
+  for _ in $(seq 120); do grep -q ' -- BCC -- ' "$dir/Log1107.txt" 2>/dev/null && break; sleep 0.5; done
+  sleep 1
+  scrot --overwrite "$dir/varnel.png"
+  grep -q ' -- BCC -- ' "$dir/Log1107.txt" 2>/dev/null || fail "$1: no readout after Read (see $dir/varnel.png)"
+  expect_rate_switch "$1"
+  cmp "$out/reference/Log1107.txt" "$dir/Log1107.txt" || fail "$1: the window's log differs from varnel-read's"
+  click 91
+  timeout 60 tail --pid="$pid" -f /dev/null || fail "$1: the window did not end on Exit"
+  wineserver -w
+}
+
+window_check() {
+  command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v scrot >/dev/null ||
+    skip "Xvfb, xdotool or scrot is missing (scripts/setup-deps installs them)"
+  local display
+  for display in $(seq 91 120); do [ -e "/tmp/.X11-unix/X$display" ] || break; done
+  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=:$display
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+  rm -f "$appdata_ini" "$windir_ini"
+  start_meter com1
+  mkdir -p "$out/reference"
+  (cd "$out/reference" && timeout 120 bash "$here/wine-run.sh" "$WINEPREFIX" "$win/src/cli/varnel-read.exe" \
+    --port COM1 >/dev/null) || fail "the reference readout failed"
+  window_run first
+  grep -q '^PortCOM=0' "$appdata_ini" || fail "the first run left no settings in $appdata_ini"
+  # The next start takes its port from the file: only COM9 reaches the meter now.
+  sed -i 's/^PortCOM=0/PortCOM=8/' "$appdata_ini"
+  mv "$dosdevices/com1" "$dosdevices/com9"
+  window_run second
+  grep -q '^PortCOM=8' "$appdata_ini" || fail "the second run did not keep COM9"
+  [ ! -e "$windir_ini" ] || fail "the window wrote the Windows directory's Varnel.ini"
+}
+
+# The installer as a user (or an administrator's script) runs it, silently.
+install_check() {
+  local setup programs=$WINEPREFIX/drive_c/Program\ Files/Varnel
+  setup=$(ls "$win"/varnel-setup-*.exe) || fail "no installer was built"
+  local menu=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Varnel
+  run "$setup" /S || fail "the installer failed"
+  wineserver -w
+  for file in varnel.exe varnel-read.exe COPYING Uninstall.exe; do
+    [ -f "$programs/$file" ] || fail "not installed: $file"
+  done
+  [ -f "$menu/Varnel.lnk" ] || fail "no Start-menu entry"
+  [[ "$(run 'C:\Program Files\Varnel\varnel-read.exe' --version)" == "varnel-read (Varnel) "* ]] ||
+    fail "the installed varnel-read does not run"
+  run 'C:\Program Files\Varnel\Uninstall.exe' /S || fail "the uninstaller failed"
+  wineserver -w
+  [ ! -e "$programs" ] || fail "left after uninstalling: $(find "$programs")"
+  [ ! -e "$menu" ] || fail "the Start-menu entry is left after uninstalling"
+  ! run reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel' >/dev/null 2>&1 ||
+    fail "the uninstall entry is left in the registry"
+}
+
 case $check in
 readout) readout_check ;;
+window) window_check ;;
+install) install_check ;;
 *) fail "unknown check $check" ;;
 esac
 echo "PASS: $check"
