@@ -46,7 +46,7 @@ private:
     std::filesystem::path m_path;
 };
 
-inline std::string ReadFileBytes(const std::string& path)
+inline std::string ReadFileBytes(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -42,8 +42,8 @@ TEST_P(ComposeState, WritesTheProtocolAndLeavesTheRestAsReported)
     EXPECT_EQ(dcb.fRtsControl, c.rtsBits);
     EXPECT_EQ(dcb.fDtrControl, c.dtrBits);
     const DWORD handshake = c.open ? 0 : 1;
-    for (DWORD flag : {dcb.fOutxCtsFlow, dcb.fOutxDsrFlow, dcb.fDsrSensitivity, dcb.fTXContinueOnXoff,
-                       dcb.fOutX, dcb.fInX, dcb.fNull})
+    for (DWORD flag : std::initializer_list<DWORD>{dcb.fOutxCtsFlow, dcb.fOutxDsrFlow, dcb.fDsrSensitivity,
+                                                   dcb.fTXContinueOnXoff, dcb.fOutX, dcb.fInX, dcb.fNull})
         EXPECT_EQ(flag, handshake);
     // Put back what was meant to change: then nothing else did.
     DCB rest = dcb;

@@ -101,10 +101,10 @@ window_run() {
   pid=$!
   wid=$(timeout 60 xdotool search --sync --onlyvisible --name '^Varnel$' | head -1) || fail "$1: no window"
   eval "$(xdotool getwindowgeometry --shell "$wid" | sed 's/^/export /')"
-  # Read and Exit sit side by side at the bottom left of the template (316 by 361
-  # dialog units): Read's centre 37 units from the left, Exit's 91, both 24 from
-  # the bottom of the short window.
-  click() { xdotool mousemove --sync $((X + WIDTH * $1 / 316)) $((Y + HEIGHT - HEIGHT * 24 / 330)) click 1; }
+  # Read and Exit sit side by side at the bottom left, 36 dialog units tall, their
+  # bottoms 12 pixels above the window's (which is 324 units and those 12 pixels
+  # tall); Read's centre is 37 of the 316 units across from the left, Exit's 91.
+  click() { xdotool mousemove --sync $((X + WIDTH * $1 / 316)) $((Y + HEIGHT - 12 - (HEIGHT - 12) * 18 / 324)) click 1; }
   click 37
   for _ in $(seq 120); do grep -q ' -- BCC -- ' "$dir/Log1107.txt" 2>/dev/null && break; sleep 0.5; done
   sleep 1
