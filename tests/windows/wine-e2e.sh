@@ -36,10 +36,10 @@ dosdevices=$WINEPREFIX/dosdevices
 
 sim_pid="" xvfb_pid=""
 cleanup() {
-  for pid in $sim_pid $xvfb_pid; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -f "$dosdevices"/com[0-9]*
-  rm -f "$appdata_ini" "$windir_ini"
+  wineserver -k 2>/dev/null || true # every program of this prefix, the window too
+  for pid in $sim_pid $xvfb_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+  rm -f "$dosdevices"/com[0-9]* "$appdata_ini" "$windir_ini"
+  run reg delete "$ports" /f >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 
@@ -50,8 +50,16 @@ start_meter() {
   sim_pid=$!
   for _ in $(seq 100); do [ -s "$out/device.txt" ] && break; sleep 0.1; done
   [ -s "$out/device.txt" ] || fail "the simulated meter did not start: $(cat "$out/meter.err")"
+  map_port "$com" "$(head -1 "$out/device.txt")"
+}
+# Wine's own map of COM ports, which its device manager restores the links from
+# whenever a session starts.
+ports='HKLM\Software\Wine\Ports'
+map_port() {
   rm -f "$dosdevices"/com[0-9]*
-  ln -s "$(head -1 "$out/device.txt")" "$dosdevices/$com"
+  run reg delete "$ports" /f >/dev/null 2>&1 || true
+  run reg add "$ports" /v "${1^^}" /d "$2" /f >/dev/null
+  ln -sfn "$2" "$dosdevices/$1"
 }
 
 # The readout the meter reported last: its acknowledged rate and the rate the
@@ -105,7 +113,11 @@ window_run() {
   # bottoms 12 pixels above the window's (which is 324 units and those 12 pixels
   # tall); Read's centre is 37 of the 316 units across from the left, Exit's 91.
   click() { xdotool mousemove --sync $((X + WIDTH * $1 / 316)) $((Y + HEIGHT - 12 - (HEIGHT - 12) * 18 / 324)) click 1; }
-  click 37
+  # A window just mapped may not take clicks yet: Read again until the readout begins.
+  for _ in 1 2 3 4 5; do
+    click 37
+    for _ in $(seq 10); do [ -e "$dir/Log1107.txt" ] && break 2; sleep 0.5; done
+  done
   for _ in $(seq 120); do grep -q ' -- BCC -- ' "$dir/Log1107.txt" 2>/dev/null && break; sleep 0.5; done
   sleep 1
   scrot --overwrite "$dir/varnel.png"
@@ -125,6 +137,8 @@ window_check() {
   Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
   xvfb_pid=$!
   export DISPLAY=:$display
+  # A Wine session started without a display keeps drawing nowhere: a new one.
+  wineserver -k 2>/dev/null || true
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
   rm -f "$appdata_ini" "$windir_ini"
   start_meter com1
@@ -135,7 +149,7 @@ window_check() {
   grep -q '^PortCOM=0' "$appdata_ini" || fail "the first run left no settings in $appdata_ini"
   # The next start takes its port from the file: only COM9 reaches the meter now.
   sed -i 's/^PortCOM=0/PortCOM=8/' "$appdata_ini"
-  mv "$dosdevices/com1" "$dosdevices/com9"
+  map_port com9 "$(head -1 "$out/device.txt")"
   window_run second
   grep -q '^PortCOM=8' "$appdata_ini" || fail "the second run did not keep COM9"
   [ ! -e "$windir_ini" ] || fail "the window wrote the Windows directory's Varnel.ini"
