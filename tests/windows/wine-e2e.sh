@@ -62,12 +62,17 @@ map_port() {
   ln -sfn "$2" "$dosdevices/$1"
 }
 
-# The readout the meter reported last: its acknowledged rate and the rate the
+# varnel-read.exe in the folder $1 (made), its rows in rows.csv there.
+read_exe() {
+  mkdir -p "$out/$1"
+  (cd "$out/$1" && timeout 120 bash "$here/wine-run.sh" "$WINEPREFIX" "$win/src/cli/varnel-read.exe" \
+    --format csv "${@:2}" >rows.csv 2>err.txt) || fail "$1: varnel-read.exe failed: $(cat "$out/$1/err.txt")"
+}
+# The meter's report of the last readout: the rate acknowledged, and the rate the
 # reader's end was at when the block began.
-last_report() { tail -1 "$out/report.jsonl"; }
 expect_rate_switch() {
   local report
-  report=$(last_report)
+  report=$(tail -1 "$out/report.jsonl")
   [[ "$report" == *'"outcome":"complete"'* ]] || fail "$1: the meter reports $report"
   [[ "$report" == *'"dataBaud":9600'* && "$report" == *'"readerBaudAtData":9600'* ]] ||
     fail "$1: no switch to 9600 Bd: $report"
@@ -75,15 +80,13 @@ expect_rate_switch() {
 
 readout_check() {
   start_meter com9
-  mkdir -p "$out/linux" "$out/windows" "$out/again" "$out/older"
+  mkdir -p "$out/linux"
   (cd "$out/linux" && XDG_CONFIG_HOME=$out/linux timeout 120 "$reader" --port "$out/meter" --format csv >rows.csv) ||
     fail "the Linux readout failed"
   expect_rate_switch "Linux"
+  # The second readout reopens a line that Wine's pseudo-terminal has configured.
   for pass in windows again; do
-    local status=0
-    (cd "$out/$pass" && timeout 120 bash "$here/wine-run.sh" "$WINEPREFIX" "$win/src/cli/varnel-read.exe" \
-      --port COM9 --format csv >rows.csv 2>err.txt) || status=$?
-    [ "$status" = 0 ] || fail "$pass: varnel-read.exe ended with $status: $(cat "$out/$pass/err.txt")"
+    read_exe $pass --port COM9
     expect_rate_switch "$pass"
     for file in rows.csv Log1107.txt; do
       cmp "$out/linux/$file" "$out/$pass/$file" || fail "$pass: $file differs from the Linux readout's"
@@ -92,18 +95,17 @@ readout_check() {
 
   # An older installation kept the settings in the Windows directory.
   printf '[Varnel]\r\nPortCOM=8\r\nPosX=250\r\n' >"$windir_ini"
-  cp "$windir_ini" "$out/older/Varnel.ini.before"
+  cp "$windir_ini" "$out/older.ini"
   rm -f "$appdata_ini"
-  (cd "$out/older" && timeout 120 bash "$here/wine-run.sh" "$WINEPREFIX" "$win/src/cli/varnel-read.exe" \
-    --format csv >rows.csv 2>err.txt) || fail "the saved port COM9 was not used: $(cat "$out/older/err.txt")"
+  read_exe older # on the saved port, COM9
   cmp "$out/linux/rows.csv" "$out/older/rows.csv" || fail "the readout on the saved port differs"
-  cmp "$out/older/Varnel.ini.before" "$windir_ini" || fail "the Windows directory's Varnel.ini was changed"
+  cmp "$out/older.ini" "$windir_ini" || fail "the Windows directory's Varnel.ini was changed"
   [ ! -e "$appdata_ini" ] || fail "varnel-read wrote $appdata_ini"
 }
 
 # varnel.exe as a user drives it: Read clicked, the rows awaited, a screenshot, Exit.
 window_run() {
-  local dir=$out/$1 pid wid x y w h
+  local dir=$out/$1 pid wid
   mkdir -p "$dir"
   (cd "$dir" && exec bash "$here/wine-run.sh" "$WINEPREFIX" "$win/src/app/varnel.exe") >"$dir/window.log" 2>&1 &
   pid=$!
@@ -142,9 +144,7 @@ window_check() {
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
   rm -f "$appdata_ini" "$windir_ini"
   start_meter com1
-  mkdir -p "$out/reference"
-  (cd "$out/reference" && timeout 120 bash "$here/wine-run.sh" "$WINEPREFIX" "$win/src/cli/varnel-read.exe" \
-    --port COM1 >/dev/null) || fail "the reference readout failed"
+  read_exe reference --port COM1
   window_run first
   grep -q '^PortCOM=0' "$appdata_ini" || fail "the first run left no settings in $appdata_ini"
   # The next start takes its port from the file: only COM9 reaches the meter now.
