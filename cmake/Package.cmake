@@ -8,7 +8,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "read and test electricity meters over an 
 set(CPACK_PACKAGE_DESCRIPTION
   "Varnel reads electricity meters over an optical probe or a serial line with the\n"
   "IEC 62056-21 protocol (readout mode): each data line as a row with its OBIS\n"
-  "code and value, protocol events as rows of their own, and a plain-text trace log.\n"
+  "code and value, protocol events as rows of their own, and a plain-text log.\n"
   "A line-test mode holds a break on TxD, drives RTS/DTR and shows breaks on RxD.\n"
   "Includes varnel-read (command line) and varnel-meter-sim (a simulated meter).")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
