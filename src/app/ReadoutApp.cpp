@@ -7,7 +7,7 @@
 #include "serial/DeviceAccess.h"
 #include "serial/NetworkPort.h"
 #include "serial/PortRouter.h"
-#include "serial/QtSerialPortBackend.h"
+#include "serial/SystemPort.h"
 #include "serial/SerialLine.h"
 
 #include "VarnelVersion.h"
@@ -25,7 +25,7 @@ CReadoutApp::CReadoutApp(int& argc, char** argv) : m_app(argc, argv)
 int CReadoutApp::InitInstance()
 {
     const StartSettings settings = LoadStartSettings();
-    QtSerialPortBackend serial;
+    SystemPort serial;
     NetworkPort network;
     PortRouter port(serial, network);
     SystemClock clock;

@@ -6,6 +6,9 @@
 #include "Resources.h"
 #include "readout/BaudChoices.h"
 #include "widgets/CLinkLabel.h"
+#ifdef _WIN32
+#include "widgets/WindowsShell.h"
+#endif
 
 #include <QApplication>
 #include <QCheckBox>
@@ -72,7 +75,18 @@ CReadoutDlg::CReadoutDlg(Port& port, Clock& clock, const PortNames& names, const
       m_posY(settings.posY),
       m_posDX(settings.posDX),
       m_posDY(settings.posDY),
+#ifdef _WIN32
+      // Notepad with the log's name as given: the bare "Log1107.txt", found in the
+      // folder notepad inherits from us.
+      m_openUrl([this](const QUrl&) {
+          constexpr int kShowNormal = 1;
+          return ShellOpen(QStringLiteral("notepad.exe"),
+                           QString::fromLocal8Bit(m_core.rows.LogPath().c_str()), kShowNormal)
+                 > 32;
+      })
+#else
       m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); })
+#endif
 {
     m_core.serial.m_portIndex = settings.portIndex;
 

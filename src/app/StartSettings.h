@@ -16,9 +16,10 @@ struct StartSettings {
     PortNames names;
 };
 
-StartSettings LoadStartSettings(const std::filesystem::path& file = SettingsFilePath());
+StartSettings LoadStartSettings(const std::filesystem::path& file = SettingsFileToRead());
 // The port index always; the window's place and size when its rectangle is known.
 void SaveWindowSettings(int portIndex, const QRect& restoredRect,
-                        const std::filesystem::path& file = SettingsFilePath());
+                        const std::filesystem::path& file = SettingsFilePath(),
+                        const std::filesystem::path& older = OlderSettingsFilePath());
 
 } // namespace varnel

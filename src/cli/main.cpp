@@ -7,23 +7,32 @@
 #include "serial/DeviceAccess.h"
 #include "serial/NetworkPort.h"
 #include "serial/PortRouter.h"
-#include "serial/QtSerialPortBackend.h"
+#include "serial/SystemPort.h"
 #include "settings/Settings.h"
 
 #include <QCoreApplication>
 
 #include <iostream>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 int main(int argc, char** argv)
 {
     using namespace varnel;
     QCoreApplication app(argc, argv);
-    QtSerialPortBackend backend;
+#ifdef _WIN32
+    // The bytes of the rows as on Linux: a CSV line's CR LF must not become CR CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    SystemPort backend;
     NetworkPort network;
     PortRouter port(backend, network);
     SystemClock clock;
     return cli::RunProgram(
-        {argv + 1, argv + argc}, port, clock, std::cout, std::cerr, {SettingsFilePath()}, [&] {
+        {argv + 1, argv + argc}, port, clock, std::cout, std::cerr, {SettingsFileToRead()}, [&] {
             return !port.OpenedNetwork() && backend.OpenDenied() ? AccessDeniedReason(backend.Device()) : "";
         });
 }

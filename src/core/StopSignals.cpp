@@ -44,7 +44,9 @@ void SetHandler(StopOn which, void (*handler)(int))
 } // namespace
 
 StopSignals::StopSignals(StopOn which, LaterStops later, std::function<void(int)> onSignal)
-    : m_signals(which), m_later(later), m_onSignal(std::move(onSignal))
+    : m_signals(which),
+      m_later(later),
+      m_onSignal(std::move(onSignal))
 {
     if (g_signalPipe >= 0 || ::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         m_pipe[0] = m_pipe[1] = -1;
@@ -84,7 +86,9 @@ void StopSignals::Restore()
 #else
 
 StopSignals::StopSignals(StopOn which, LaterStops later, std::function<void(int)> onSignal)
-    : m_signals(which), m_later(later), m_onSignal(std::move(onSignal))
+    : m_signals(which),
+      m_later(later),
+      m_onSignal(std::move(onSignal))
 {
 }
 StopSignals::~StopSignals() = default;

@@ -11,6 +11,7 @@
 #include <string>
 
 #ifdef _WIN32
+#include <shlobj.h>
 #include <windows.h>
 #else
 #include <pwd.h>
@@ -58,11 +59,12 @@ std::filesystem::path SettingsFilePathFor(const char* xdgConfigHome, const char*
 std::filesystem::path SettingsFilePath()
 {
 #ifdef _WIN32
-    char folder[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return std::filesystem::path(kSettingsFileName);
-    return std::filesystem::path(folder) / kSettingsFileName;
+    PWSTR folder = nullptr;
+    std::filesystem::path path(kSettingsFileName);
+    if (SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &folder) == S_OK)
+        path = std::filesystem::path(folder) / "Varnel" / kSettingsFileName;
+    CoTaskMemFree(folder);
+    return path;
 #else
     const char* home = std::getenv("HOME");
     if (home == nullptr || *home == '\0') {
@@ -71,6 +73,28 @@ std::filesystem::path SettingsFilePath()
     }
     return SettingsFilePathFor(std::getenv("XDG_CONFIG_HOME"), home);
 #endif
+}
+
+std::filesystem::path OlderSettingsFilePath()
+{
+#ifdef _WIN32
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return {};
+    return std::filesystem::path(folder) / kSettingsFileName;
+#else
+    return {};
+#endif
+}
+
+std::filesystem::path SettingsFileToRead(const std::filesystem::path& file,
+                                         const std::filesystem::path& older)
+{
+    std::error_code ec;
+    if (older.empty() || std::filesystem::exists(file, ec) || !std::filesystem::is_regular_file(older, ec))
+        return file;
+    return older;
 }
 
 Settings LoadSettings(const std::filesystem::path& file)
@@ -86,8 +110,13 @@ Settings LoadSettings(const std::filesystem::path& file)
 }
 
 void SaveSettings(int portIndex, const std::optional<ScreenRect>& restoredRect,
-                  const std::filesystem::path& file)
+                  const std::filesystem::path& file, const std::filesystem::path& older)
 {
+    if (const auto source = SettingsFileToRead(file, older); source != file) {
+        std::error_code ec;
+        std::filesystem::create_directories(file.parent_path(), ec);
+        std::filesystem::copy_file(source, file, ec);
+    }
     // Read afresh: keys and lines another program or the user added since start stay.
     ProfileFile profile(file);
     WriteInt(profile, kPortComKey, portIndex);

@@ -47,8 +47,15 @@ struct ScreenPoint {
 
 // Linux: $XDG_CONFIG_HOME/Varnel/Varnel.ini, else $HOME/.config/Varnel/Varnel.ini (the
 // password database's home when HOME is unset), else Varnel.ini in the current folder.
-// Windows: Varnel.ini in the Windows directory.
+// Windows: %APPDATA%\Varnel\Varnel.ini (the Windows directory, where the file was
+// once kept, is not writable without elevation).
 std::filesystem::path SettingsFilePath();
+// Windows: the Windows directory's Varnel.ini of an older installation. Elsewhere empty.
+std::filesystem::path OlderSettingsFilePath();
+// The file to read the settings from: `file`, or while it does not exist yet, `older`
+// where that exists, so that an older installation's settings carry over.
+std::filesystem::path SettingsFileToRead(const std::filesystem::path& file = SettingsFilePath(),
+                                         const std::filesystem::path& older = OlderSettingsFilePath());
 // The Linux rule with the environment given; null or empty means unset, and a
 // relative XDG_CONFIG_HOME counts as unset.
 std::filesystem::path SettingsFilePathFor(const char* xdgConfigHome, const char* home);
@@ -60,9 +67,12 @@ Settings LoadSettings(const std::filesystem::path& file = SettingsFilePath());
 // Writes "PortCOM", then, when the window's restored rectangle could be read, "PosX",
 // "PosY", "PosDX", "PosDY" from it (otherwise those keep their stored values), each
 // as a plain decimal, then flushes. Failures are silent by design: the next run reads
-// whatever is there.
+// whatever is there. A `file` that does not exist yet starts as a copy of `older`
+// (where that exists), so nothing else the older file held is lost; `older` itself
+// is never written.
 void SaveSettings(int portIndex, const std::optional<ScreenRect>& restoredRect,
-                  const std::filesystem::path& file = SettingsFilePath());
+                  const std::filesystem::path& file = SettingsFilePath(),
+                  const std::filesystem::path& older = {});
 
 // Adds each "COMn=<device>" of the `Ports` section to `names`; lines that are no COM
 // name, or whose device is neither an absolute path nor a network port

@@ -13,15 +13,17 @@
 
 #include <utility>
 
+#ifdef _WIN32
+#include "widgets/WindowsShell.h"
+#endif
+
 namespace varnel {
 
 namespace {
 
-// Cuts the browser command at its quoted placeholder (quotes included), or else at a
-// plain %1; anything after the cut is dropped. What is left is split like a command
-// line without a shell: blanks separate, double quotes group. The address follows
-// as one argument of its own, so blanks or quotes in it can never add arguments.
-QStringList FallbackCommand(const QString& command, const QString& url)
+// The browser command cut at its quoted placeholder (quotes included), or else at a
+// plain %1; anything after the cut is dropped.
+QString CutAtPlaceholder(const QString& command)
 {
     QString cut = command;
     qsizetype at = cut.indexOf(QLatin1String("\"%1\""));
@@ -31,7 +33,15 @@ QStringList FallbackCommand(const QString& command, const QString& url)
     if (at >= 0) {
         cut.truncate(at);
     }
-    QStringList parts = QProcess::splitCommand(cut);
+    return cut;
+}
+
+// What is left of the command is split like a command line without a shell:
+// blanks separate, double quotes group. The address follows as one argument of
+// its own, so blanks or quotes in it can never add arguments.
+QStringList FallbackCommand(const QString& command, const QString& url)
+{
+    QStringList parts = QProcess::splitCommand(CutAtPlaceholder(command));
     if (parts.isEmpty()) {
         return {};
     }
@@ -87,6 +97,12 @@ LinkLabelDesktop SystemDesktop()
         box.exec();
     };
     desktop.beep = [] { QApplication::beep(); };
+#ifdef _WIN32
+    constexpr int kShow = 5; // SW_SHOW: activate at the current size and place
+    desktop.shellOpen = [](const QString& url) { return ShellOpen(url, QString(), kShow); };
+    desktop.browserCommand = [] { return HtmOpenCommand(); };
+    desktop.runCommandLine = [](const QString& commandLine) { return RunCommandLine(commandLine, kShow); };
+#endif
     return desktop;
 }
 
@@ -216,6 +232,9 @@ void CLinkLabel::FitToText()
 
 int CLinkLabel::OpenTarget(const QString& url)
 {
+    if (m_desktop.shellOpen) {
+        return OpenWithSystemCodes(url);
+    }
     if (m_desktop.openUrl(QUrl(url))) {
         return kOpened;
     }
@@ -224,6 +243,22 @@ int CLinkLabel::OpenTarget(const QString& url)
         return kNoAssociation;
     }
     return m_desktop.startProgram(command.front(), command.mid(1)) ? kOpened : kFileNotFound;
+}
+
+int CLinkLabel::OpenWithSystemCodes(const QString& url)
+{
+    const int shell = m_desktop.shellOpen(url);
+    if (static_cast<unsigned>(shell) > 32) {
+        return shell;
+    }
+    const QString command = m_desktop.browserCommand();
+    if (command.isEmpty() || !m_desktop.runCommandLine) {
+        return shell;
+    }
+    // The command line is the browser's own text, then a blank and the address;
+    // the address goes encoded, so that no blank or quote in it makes an argument.
+    return m_desktop.runCommandLine(CutAtPlaceholder(command) + QLatin1Char(' ')
+                                    + QUrl(url).toString(QUrl::FullyEncoded));
 }
 
 void CLinkLabel::ShowOpenError(int code)

@@ -37,10 +37,17 @@ struct LinkLabelDesktop {
     std::function<void(QMessageBox::Icon icon, const QString& caption, const QString& text, QWidget* parent)>
         showMessage;
     std::function<void()> beep;
+    // Where the system says why an open failed (Windows: ShellExecute, then the
+    // browser's command line run by WinExec), these two take the place of openUrl
+    // and startProgram, and the error box explains the system's own code. Empty
+    // unless given, also where a desktop is written member by member.
+    std::function<int(const QString& url)> shellOpen = nullptr;
+    std::function<int(const QString& commandLine)> runCommandLine = nullptr;
 };
 
 // The real desktop: QDesktopServices, the first entry of $BROWSER, a detached
-// process, a modal QMessageBox and the application's beep.
+// process, a modal QMessageBox and the application's beep; on Windows the shell,
+// the ".htm" class's open command and WinExec.
 LinkLabelDesktop SystemDesktop();
 
 // A label drawn as a web link that opens its address in the browser when clicked.
@@ -95,6 +102,7 @@ private:
         QString text;
     };
 
+    int OpenWithSystemCodes(const QString& url);
     void OnLabelClicked();
     // Chooses the pen and font the text is drawn with.
     void OnLabelColour(QPainter& painter);

@@ -6,8 +6,21 @@
 #include <string>
 
 #include <cstdlib> // mkdtemp
+#ifdef _WIN32
+#include <io.h> // _mktemp
+#endif
 
 namespace varnel::test {
+
+// Turns the pattern's final XXXXXX into the name of a directory it creates.
+inline bool MakeTempDir(std::string& pattern)
+{
+#ifdef _WIN32
+    return ::_mktemp(pattern.data()) != nullptr && std::filesystem::create_directory(pattern);
+#else
+    return ::mkdtemp(pattern.data()) != nullptr;
+#endif
+}
 
 // A fresh directory removed with everything in it when the test ends.
 class TempDir {
@@ -15,7 +28,7 @@ public:
     TempDir()
     {
         std::string pattern = (std::filesystem::temp_directory_path() / "varnel-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
+        if (MakeTempDir(pattern))
             m_path = pattern;
     }
     ~TempDir()
@@ -33,7 +46,7 @@ private:
     std::filesystem::path m_path;
 };
 
-inline std::string ReadFileBytes(const std::string& path)
+inline std::string ReadFileBytes(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

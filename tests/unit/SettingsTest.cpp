@@ -39,6 +39,26 @@ TEST(Settings, KeysComeBackNextRunAndOtherLinesStay)
     EXPECT_EQ(SettingsFilePathFor(nullptr, ""), "Varnel.ini");
 }
 
+// An older installation's file is read until the program's own exists; the first save
+// starts from a copy of it, and the older file is never written.
+TEST(Settings, AnOlderFileCarriesOverUntilTheOwnOneIsWritten)
+{
+    const test::TempDir dir;
+    const auto own = dir.Path() / "AppData/Varnel/Varnel.ini", older = dir.Path() / "Varnel.ini";
+    EXPECT_EQ(SettingsFileToRead(own, older), own);
+    const std::string old = "[Varnel]\r\nPortCOM=4\r\nPosX=250\r\n[Ports]\r\nCOM5=/dev/ttyUSB7\r\n";
+    std::ofstream(older, std::ios::binary) << old;
+    EXPECT_EQ(SettingsFileToRead(own, {}), own);
+    EXPECT_EQ(LoadSettings(SettingsFileToRead(own, older)), (Settings{4, 250, 100, 300, 300}));
+    SaveSettings(6, std::nullopt, own, older);
+    EXPECT_EQ(test::ReadFileBytes(older), old);
+    EXPECT_EQ(SettingsFileToRead(own, older), own);
+    EXPECT_EQ(LoadSettings(own), (Settings{6, 250, 100, 300, 300}));
+    PortNames names;
+    LoadPortMappings(names, own);
+    EXPECT_EQ(names.DeviceFor(5), "/dev/ttyUSB7");
+}
+
 // The saved place stays while a screen shows a pixel of the window, or no screen is known.
 TEST(Settings, StartPositionKeepsTheSavedPlaceWhileAScreenShowsPartOfTheWindow)
 {

@@ -1,0 +1,17 @@
+// Writes the command line it was started with to the file named by VARNEL_RECORD.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main()
+{
+    const char* path = std::getenv("VARNEL_RECORD");
+    std::FILE* f = path != nullptr ? std::fopen(path, "wb") : nullptr;
+    if (f == nullptr)
+        return 1;
+    const char* line = GetCommandLineA();
+    std::fwrite(line, 1, std::strlen(line), f);
+    return std::fclose(f) == 0 ? 0 : 1;
+}
