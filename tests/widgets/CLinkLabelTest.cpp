@@ -1,5 +1,6 @@
 #include "widgets/CLinkLabel.h"
 
+#include <QAbstractButton>
 #include <QtTest>
 
 namespace {
@@ -126,6 +127,72 @@ private slots:
         rig.Mouse(gesture.mid(gesture.startsWith('x')));
         QCOMPARE(rig.label.text(), text.isEmpty() ? address : text);
         QTEST(rig.asked, "asked");
+    }
+
+    // The desktop's own box, closed with its OK button. Codes 2 and 31 come from a click: offscreen the
+    // desktop opens nothing, and $BROWSER names a missing program, or nothing at all.
+    void errorBox_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        const std::pair<int, const char*> rows[] = {
+            {0, "The operating system is out\nof memory or resources."},
+            {2, "The specified file was not found."},
+            {3, "The specified path was not found."},
+            {5, "The operating system denied\naccess to the specified file."},
+            {8, "There was not enough memory to complete the operation."},
+            {11, "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
+            {26, "A sharing violation occurred. "},
+            {27, "The filename association is\nincomplete or invalid."},
+            {28, "The DDE transaction could not\nbe completed because the request timed out."},
+            {29, "The DDE transaction failed."},
+            {30, "The DDE transaction could not\nbe completed because other DDE transactions\nwere being "
+                 "processed."},
+            {31, "There is no application associated\nwith the given filename extension."},
+            {32, "The specified dynamic-link library was not found."},
+            {4, "Unknown Error (4) occurred."},
+            {-1, "Unknown Error (-1) occurred."}};
+        for (const auto& [code, message] : rows)
+            QTest::addRow("%d", code) << code << QString::fromLatin1(message);
+    }
+    void errorBox()
+    {
+        if (QGuiApplication::platformName() != "offscreen")
+            QSKIP("a desktop that opens addresses would open the browser");
+        const int code = Col<int>("code");
+        varnel::CLinkLabel label(kShown);
+        label.PreSubclassWindow();
+        QString seen;
+        QObject guard; // no box: the check is dropped with it
+        QTimer::singleShot(0, &guard, [&seen] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && box->standardButtons() == QMessageBox::Ok) {
+                seen = QStringLiteral("box %1 %2: %3").arg(box->icon()).arg(box->windowTitle(), box->text());
+                box->button(QMessageBox::Ok)->click();
+            } else if (box) {
+                box->reject();
+            }
+        });
+        qputenv("BROWSER", code == 2 ? "varnel-no-such-browser %1" : "");
+        if (code == 2 || code == 31)
+            QTest::mouseClick(&label, Qt::LeftButton);
+        else
+            label.ShowOpenError(code);
+        QCOMPARE(seen, kBox + Col<QString>("message"));
+    }
+
+    // Over the link: the window's cursor until attached, then the arrow, then the hand it is given.
+    void cursorOverTheLink()
+    {
+        QWidget window;
+        window.setCursor(Qt::WaitCursor);
+        auto* label = new varnel::CLinkLabel(kShown, &window);
+        QList<Qt::CursorShape> shapes{label->cursor().shape()};
+        label->PreSubclassWindow();
+        shapes << label->cursor().shape();
+        label->SetHandCursor(QCursor(Qt::PointingHandCursor));
+        shapes << label->cursor().shape();
+        QCOMPARE(shapes, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::ArrowCursor, Qt::PointingHandCursor}));
     }
 
     // From (10, 20) and the text's size plus a slack to offsets from (10, 20) and from the text's size.

@@ -267,6 +267,10 @@ private slots:
         const auto last = [list] { return list->model()->index(list->model()->rowCount() - 1, 0); };
         QTRY_COMPARE(last().data().toString(), QStringLiteral(" -- BCC -- "));
         QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(last())));
+        int whole = 0; // rows as close as in a list control: a line of text and 4 pixels each
+        for (int r = 0; r <= last().row(); ++r)
+            whole += list->viewport()->rect().contains(list->visualRect(last().siblingAtRow(r)));
+        QCOMPARE(whole, list->viewport()->height() / (list->fontMetrics().height() + 4));
         const QModelIndex row =
             list->model()->match(last(), Qt::DisplayRole, "1.8.7(01007.5*kWh)", 1, Qt::MatchWrap)[0];
         const QModelIndex note = row.siblingAtRow(row.row() + 33); // C.1.0(Varnel electricity meter, ...)
