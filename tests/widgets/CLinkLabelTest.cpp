@@ -1,6 +1,7 @@
+#include "OnScreen.h"
 #include "widgets/CLinkLabel.h"
 
-#include <QAbstractButton>
+#include <QScreen>
 #include <QtTest>
 
 namespace {
@@ -162,37 +163,55 @@ private slots:
         const int code = Col<int>("code");
         varnel::CLinkLabel label(kShown);
         label.PreSubclassWindow();
-        QString seen;
-        QObject guard; // no box: the check is dropped with it
-        QTimer::singleShot(0, &guard, [&seen] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box && box->standardButtons() == QMessageBox::Ok) {
-                seen = QStringLiteral("box %1 %2: %3").arg(box->icon()).arg(box->windowTitle(), box->text());
-                box->button(QMessageBox::Ok)->click();
-            } else if (box) {
-                box->reject();
-            }
-        });
         qputenv("BROWSER", code == 2 ? "varnel-no-such-browser %1" : "");
-        if (code == 2 || code == 31)
-            QTest::mouseClick(&label, Qt::LeftButton);
-        else
-            label.ShowOpenError(code);
-        QCOMPARE(seen, kBox + Col<QString>("message"));
+        QCOMPARE(varnel::test::ModalBoxDuring([&label, code] {
+                     code == 2 || code == 31 ? QTest::mouseClick(&label, Qt::LeftButton)
+                                             : label.ShowOpenError(code);
+                 }),
+                 kBox + Col<QString>("message"));
     }
 
-    // Over the link: the window's cursor until attached, then the arrow, then the hand it is given.
-    void cursorOverTheLink()
+    // Over the link: the window's cursor until attached, then the arrow, then the hand it is given; the
+    // address as its tip where the label was when attached, where it has grown since none or the window's.
+    void hover()
     {
         QWidget window;
         window.setCursor(Qt::WaitCursor);
-        auto* label = new varnel::CLinkLabel(kShown, &window);
+        auto* label = new varnel::CLinkLabel(QStringLiteral("a"), &window);
         QList<Qt::CursorShape> shapes{label->cursor().shape()};
+        label->SetTargetUrl(kAddress);
         label->PreSubclassWindow();
         shapes << label->cursor().shape();
         label->SetHandCursor(QCursor(Qt::PointingHandCursor));
         shapes << label->cursor().shape();
         QCOMPARE(shapes, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::ArrowCursor, Qt::PointingHandCursor}));
+        label->setText(kShown);
+        label->FitToText();
+        QCOMPARE(varnel::test::ToolTipAt(label, {1, 1}), kAddress);
+        varnel::test::ToolTipAt(label, {label->width() - 2, 1});
+        QTRY_VERIFY(!QToolTip::isVisible());
+        window.setToolTip(QStringLiteral("window"));
+        QCOMPARE(varnel::test::ToolTipAt(label, {label->width() - 2, 1}), QStringLiteral("window"));
+    }
+
+    // On screen, a shown label takes a new look at once.
+    void showsANewLookAtOnce()
+    {
+        varnel::CLinkLabel label(kShown);
+        label.PreSubclassWindow();
+        label.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&label));
+        const std::function<void()> changes[] = {
+            [&label] {
+                label.SetLinkColours(varnel::MakeColourRef(255, 0, 0), varnel::MakeColourRef(0, 128, 0));
+            },
+            [&label] { label.SetVisitedState(true); }, [&label] { label.SetUnderlineMode(false); }};
+        for (const auto& change : changes) {
+            QCoreApplication::processEvents();
+            const QImage before = label.screen()->grabWindow(label.winId()).toImage();
+            change();
+            QTRY_VERIFY(label.screen()->grabWindow(label.winId()).toImage() != before);
+        }
     }
 
     // From (10, 20) and the text's size plus a slack to offsets from (10, 20) and from the text's size.
@@ -211,7 +230,12 @@ private slots:
             rig.label.setAlignment(Qt::Alignment(align));
             const QSize text = rig.label.fontMetrics().size(0, kShown);
             rig.label.setGeometry(QRect(QPoint(10, 20), text + slack));
+            const bool later = align == left; // fitting switched on after attaching fits at once
+            if (later)
+                rig.label.SetFitToText(false);
             rig.label.PreSubclassWindow();
+            if (later)
+                rig.label.SetFitToText(true);
             QCOMPARE(rig.label.geometry(), QRect(QPoint(10, 20) + e.topLeft(), text + e.size()));
         }
     }
