@@ -243,6 +243,7 @@ private slots:
                                      : void(w.dlg.close());
         QVERIFY2(w.port.calls.empty(), "Enter must never start a readout off a push button");
         QTEST(w.dlg.result(), "result");
+        QCOMPARE(w.exits, 1);
         w.dlg.reject(); // ending it again, as a signal may, saves nothing more
         QCOMPARE(w.exits, 1);
         QVERIFY(Saved().startsWith("[Varnel]\nPortCOM=256\nPosX=100\nPosY=100\n"));
