@@ -130,6 +130,31 @@ TEST_F(PtyTest, CarriesBytesBothWays)
     EXPECT_TRUE(taken > 0 && taken < (1u << 20)) << taken;
 }
 
+// The readout polls on its own tick: from the open on and after each read (QSerialPort re-arms its
+// notifier when it reads), bytes that arrive wait in the driver instead of waking the event loop. The line
+// test reads nothing, and there Qt's notifier is what notices a vanished device.
+TEST_F(PtyTest, ArrivingBytesWakeTheEventLoopOnlyInLineTestMode)
+{
+    const struct {
+        bool lineTest;
+        std::size_t readFirst;
+        int leftInDriver;
+    } rows[] = {{false, 0, 3}, {false, 1, 3}, {true, 0, 0}};
+    for (const auto& r : rows) {
+        ASSERT_TRUE(port.Open(slave, k7E1, r.lineTest)) << port.LastError();
+        FarWrites(std::string(r.readFirst, 'x'));
+        ASSERT_EQ(Received(r.readFirst, 1), std::string(r.readFirst, 'x'));
+        FarWrites("abc");
+        int pending = -1;
+        for (int ms = 0; ms < 3000 && ::ioctl(slaveFd.fd, FIONREAD, &pending) == 0 && pending < 3; ++ms)
+            ::usleep(1000);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(::ioctl(slaveFd.fd, FIONREAD, &pending), 0);
+        EXPECT_EQ(pending, r.leftInDriver) << "line test " << r.lineTest << ", reads " << r.readFirst;
+        EXPECT_TRUE(port.Purge());
+    }
+}
+
 // One holder per device, whichever name leads to it; a refused attempt is inert and leaves no lock behind.
 TEST_F(PtyTest, OneOpenAtATime)
 {

@@ -1,5 +1,7 @@
+#include "OnScreen.h"
 #include "widgets/CLinkLabel.h"
 
+#include <QScreen>
 #include <QtTest>
 
 namespace {
@@ -128,6 +130,90 @@ private slots:
         QTEST(rig.asked, "asked");
     }
 
+    // The desktop's own box, closed with its OK button. Codes 2 and 31 come from a click: offscreen the
+    // desktop opens nothing, and $BROWSER names a missing program, or nothing at all.
+    void errorBox_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        const std::pair<int, const char*> rows[] = {
+            {0, "The operating system is out\nof memory or resources."},
+            {2, "The specified file was not found."},
+            {3, "The specified path was not found."},
+            {5, "The operating system denied\naccess to the specified file."},
+            {8, "There was not enough memory to complete the operation."},
+            {11, "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
+            {26, "A sharing violation occurred. "},
+            {27, "The filename association is\nincomplete or invalid."},
+            {28, "The DDE transaction could not\nbe completed because the request timed out."},
+            {29, "The DDE transaction failed."},
+            {30, "The DDE transaction could not\nbe completed because other DDE transactions\nwere being "
+                 "processed."},
+            {31, "There is no application associated\nwith the given filename extension."},
+            {32, "The specified dynamic-link library was not found."},
+            {4, "Unknown Error (4) occurred."},
+            {-1, "Unknown Error (-1) occurred."}};
+        for (const auto& [code, message] : rows)
+            QTest::addRow("%d", code) << code << QString::fromLatin1(message);
+    }
+    void errorBox()
+    {
+        if (QGuiApplication::platformName() != "offscreen")
+            QSKIP("a desktop that opens addresses would open the browser");
+        const int code = Col<int>("code");
+        varnel::CLinkLabel label(kShown);
+        label.PreSubclassWindow();
+        qputenv("BROWSER", code == 2 ? "varnel-no-such-browser %1" : "");
+        QCOMPARE(varnel::test::ModalBoxDuring([&label, code] {
+                     code == 2 || code == 31 ? QTest::mouseClick(&label, Qt::LeftButton)
+                                             : label.ShowOpenError(code);
+                 }),
+                 kBox + Col<QString>("message"));
+    }
+
+    // Over the link: the window's cursor until attached, then the arrow, then the hand it is given; the
+    // address as its tip where the label was when attached, where it has grown since none or the window's.
+    void hover()
+    {
+        QWidget window;
+        window.setCursor(Qt::WaitCursor);
+        auto* label = new varnel::CLinkLabel(QStringLiteral("a"), &window);
+        QList<Qt::CursorShape> shapes{label->cursor().shape()};
+        label->SetTargetUrl(kAddress);
+        label->PreSubclassWindow();
+        shapes << label->cursor().shape();
+        label->SetHandCursor(QCursor(Qt::PointingHandCursor));
+        shapes << label->cursor().shape();
+        QCOMPARE(shapes, (QList<Qt::CursorShape>{Qt::WaitCursor, Qt::ArrowCursor, Qt::PointingHandCursor}));
+        label->setText(kShown);
+        label->FitToText();
+        QCOMPARE(varnel::test::ToolTipAt(label, {1, 1}), kAddress);
+        varnel::test::ToolTipAt(label, {label->width() - 2, 1});
+        QTRY_VERIFY(!QToolTip::isVisible());
+        window.setToolTip(QStringLiteral("window"));
+        QCOMPARE(varnel::test::ToolTipAt(label, {label->width() - 2, 1}), QStringLiteral("window"));
+    }
+
+    // On screen, a shown label takes a new look at once.
+    void showsANewLookAtOnce()
+    {
+        varnel::CLinkLabel label(kShown);
+        label.PreSubclassWindow();
+        label.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&label));
+        const std::function<void()> changes[] = {
+            [&label] {
+                label.SetLinkColours(varnel::MakeColourRef(255, 0, 0), varnel::MakeColourRef(0, 128, 0));
+            },
+            [&label] { label.SetVisitedState(true); }, [&label] { label.SetUnderlineMode(false); }};
+        for (const auto& change : changes) {
+            QCoreApplication::processEvents();
+            const QImage before = label.screen()->grabWindow(label.winId()).toImage();
+            change();
+            QTRY_VERIFY(label.screen()->grabWindow(label.winId()).toImage() != before);
+        }
+    }
+
     // From (10, 20) and the text's size plus a slack to offsets from (10, 20) and from the text's size.
     void fitToText()
     {
@@ -144,7 +230,12 @@ private slots:
             rig.label.setAlignment(Qt::Alignment(align));
             const QSize text = rig.label.fontMetrics().size(0, kShown);
             rig.label.setGeometry(QRect(QPoint(10, 20), text + slack));
+            const bool later = align == left; // fitting switched on after attaching fits at once
+            if (later)
+                rig.label.SetFitToText(false);
             rig.label.PreSubclassWindow();
+            if (later)
+                rig.label.SetFitToText(true);
             QCOMPARE(rig.label.geometry(), QRect(QPoint(10, 20) + e.topLeft(), text + e.size()));
         }
     }

@@ -3,6 +3,7 @@
 #include "FakeClock.h"
 #include "FakePort.h"
 #include "LogViewer.h"
+#include "OnScreen.h"
 #include "ReadoutDlg.h"
 #include "ResultList.h"
 #include "StartSettings.h"
@@ -13,9 +14,10 @@
 
 #include <QAbstractButton>
 #include <QClipboard>
+#include <QAbstractItemModelTester>
 #include <QComboBox>
 #include <QDir>
-#include <QToolTip>
+#include <QHeaderView>
 #include <QtTest>
 
 using namespace varnel;
@@ -27,26 +29,22 @@ template <typename T> T Col(const char* name)
     return *static_cast<T*>(QTest::qData(name, qMetaTypeId<T>()));
 }
 
-QString ToolTipAt(QWidget* widget, QPoint at)
-{
-    QHelpEvent hover(QEvent::ToolTip, at, widget->mapToGlobal(at));
-    QCoreApplication::sendEvent(widget, &hover);
-    return QToolTip::text();
-}
-
-// A window on a fake port, its desktop recorded; given a settings file, it starts from it and saves to it at
-// exit.
+// A window on a fake port, its desktop recorded, any message box a failure unless it is to show its boxes;
+// given a settings file, it starts from it and saves to it at exit.
 struct Window {
-    explicit Window(std::filesystem::path file = {})
+    explicit Window(std::filesystem::path file = {}, bool boxes = false)
         : ini(std::move(file)),
           start(ini.empty() ? StartSettings{} : LoadStartSettings(ini)),
           port(&clock),
           dlg(port, clock, start.names, start.window, dir.File("Log1107.txt"))
     {
-        dlg.SetMessageHandler([](const std::string& text, MessageIcon) { QFAIL(text.c_str()); });
+        if (!boxes)
+            dlg.SetMessageHandler([](const std::string& text, MessageIcon) { QFAIL(text.c_str()); });
         dlg.SetUrlOpener([this](const QUrl& url) { return opened << url, false; });
         dlg.LinkLabel()->SetDesktop(
             {[this](const QUrl& url) { return opened << url, true; }, {}, {}, {}, {}});
+        new QAbstractItemModelTester(dlg.Rows(), QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                     &dlg);
         dlg.SetDestroyHandler([this](int portIndex, const QRect& rect) {
             if (++exits, !ini.empty())
                 SaveWindowSettings(portIndex, rect, ini);
@@ -128,6 +126,9 @@ private slots:
                          qPrintable(c->objectName() + " over " + other->objectName()));
             QVERIFY(c->y() >= w.Get(IDC_BREAK)->y() ? c->y() >= w.dlg.height()
                                                     : w.dlg.rect().contains(c->geometry()));
+            if (auto* label = qobject_cast<QLabel*>(c);
+                label && !texts.back().isEmpty()) // captions beside values
+                QCOMPARE(bool(label->alignment() & Qt::AlignRight), texts.back().endsWith(':'));
         }
         texts.removeAll(QString());
         QCOMPARE(texts, (QStringList{"Baud rate :",
@@ -165,15 +166,20 @@ private slots:
             QVERIFY(w.dlg.rect().contains(w.dlg.childrenRect()));
             QCOMPARE(w.Get(IDC_TXD_GREEN)->isVisibleTo(&w.dlg), id == IDC_BREAK);
         }
-        QCOMPARE(w.port.CallsStartingWith("open ").back(),
-                 "open /dev/ttyS0 300 7E1 rts=1 dtr=1 flow=0000000");
+        QCOMPARE(w.port.CallsStartingWith("open ").back() + ' '
+                     + FromDisplay(w.Get<QLabel>(IDC_BAUD_LABEL)->text()),
+                 "open /dev/ttyS0 300 7E1 rts=1 dtr=1 flow=0000000 Auto (300)");
         QCOMPARE(std::string(w.port.written.begin(), w.port.written.end()), std::string("/?!\r\n"));
         w.Get<QAbstractButton>(IDC_SHOW_LOG)->click();
         QVERIFY(!w.dlg.Core().rows.IsLogOpen() && w.dlg.Viewer()->isVisible());
         QCOMPARE(w.opened,
                  QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(w.dir.File("Log1107.txt")))});
+        QTest::keyClicks(w.dlg.Viewer(), "x"); // read-only
         QCOMPARE(w.dlg.Viewer()->windowTitle() + '|' + w.dlg.Viewer()->toPlainText(),
                  "Log1107.txt|==> /?!<0D><0A>\n");
+        const QFontMetrics viewerFont = w.dlg.Viewer()->fontMetrics(); // room for 60 characters by 20 lines
+        QVERIFY(w.dlg.Viewer()->viewport()->width() >= viewerFont.horizontalAdvance(QString(60, '0'))
+                && w.dlg.Viewer()->viewport()->height() >= 20 * viewerFont.lineSpacing());
         QCOMPARE(test::ReadFileBytes(w.dir.File("Log1107.txt")), std::string("==> /?!<0D><0A>\r\n"));
         w.Get<QAbstractButton>(IDC_TEST)->click();
         w.port.breakSeen = BreakSeen::Unsupported;
@@ -239,7 +245,20 @@ private slots:
         QVERIFY2(w.port.calls.empty(), "Enter must never start a readout off a push button");
         QTEST(w.dlg.result(), "result");
         QCOMPARE(w.exits, 1);
+        w.dlg.reject(); // ending it again, as a signal may, saves nothing more
+        QCOMPARE(w.exits, 1);
         QVERIFY(Saved().startsWith("[Varnel]\nPortCOM=256\nPosX=100\nPosY=100\n"));
+    }
+
+    // The window's own box, with the reason below its text.
+    void openErrorBox()
+    {
+        Window w({}, true);
+        w.port.failOpen = true;
+        w.dlg.Widgets().SetMessageDetail([](const std::string& text) { return "why: " + text; });
+        QCOMPARE(test::ModalBoxDuring([&w] { w.Get<QAbstractButton>(IDC_READ)->click(); }),
+                 QStringLiteral("box %1 ReadoutDlgLookTest: Open port COM error\nwhy: Open port COM error")
+                     .arg(QMessageBox::Critical));
     }
 
     void windowBeforeAndAfterReadout()
@@ -268,6 +287,10 @@ private slots:
         const auto last = [list] { return list->model()->index(list->model()->rowCount() - 1, 0); };
         QTRY_COMPARE(last().data().toString(), QStringLiteral(" -- BCC -- "));
         QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(last())));
+        int whole = 0; // rows as close as in a list control: a line of text and 4 pixels each
+        for (int r = 0; r <= last().row(); ++r)
+            whole += list->viewport()->rect().contains(list->visualRect(last().siblingAtRow(r)));
+        QCOMPARE(whole, list->viewport()->height() / (list->fontMetrics().height() + 4));
         const QModelIndex row =
             list->model()->match(last(), Qt::DisplayRole, "1.8.7(01007.5*kWh)", 1, Qt::MatchWrap)[0];
         const QModelIndex note = row.siblingAtRow(row.row() + 33); // C.1.0(Varnel electricity meter, ...)
@@ -278,23 +301,48 @@ private slots:
         w.dlg.setToolTip(QStringLiteral("window"));
         QStringList tips;
         for (const QModelIndex& cell : {row.siblingAtColumn(1), note, note.siblingAtColumn(2)})
-            tips << ToolTipAt(list->viewport(), list->visualRect(cell).center());
+            tips << test::ToolTipAt(list->viewport(), list->visualRect(cell).center());
         QCOMPARE(tips.mid(1), (QStringList{note.data().toString(),
                                            "Varnel electricity meter, model 4100, firmware 2.11"}));
         QVERIFY(!tips.contains("window") && tips[0] != "1.8.7");
+        const int needs = list->sizeHintForIndex(note).width(); // cut off only where narrower than that
+        list->setColumnWidth(0, needs);
+        const QString fits = list->TruncatedText(note);
+        list->setColumnWidth(0, needs - 1);
+        QCOMPARE(fits + '|' + list->TruncatedText(note), '|' + note.data().toString());
+        list->setColumnWidth(0, 5);
+        QCOMPARE(list->columnWidth(0), 5); // as narrow as a user drags it
+        list->setColumnWidth(0, 200);
+        const QImage header = list->horizontalHeader()->grab().toImage();
+        list->selectRow(row.row());
+        QCOMPARE(list->horizontalHeader()->grab().toImage(), header); // a selected row leaves the headers be
+        QElapsedTimer since;
+        since.start();
         list->ScrollToRow(0);
-        QVERIFY2(!list->updatesEnabled(), "once settled, a new row is held back with the repaint again");
+        QCoreApplication::processEvents(); // held back for a while, not just for a pass of the event loop
+        QVERIFY2(!list->updatesEnabled() || since.elapsed() >= kListRefresh.count(),
+                 "once settled, a new row is held back with the repaint again");
         w.Get<QAbstractButton>(IDC_TEST)->click();
         QCoreApplication::processEvents();
         shoot("varnel-linetest.png");
         QVERIFY(saved);
+        w.Get<QAbstractButton>(IDC_READ)->click();
+        QCOMPARE(list->model()->rowCount(), 0);    // the next readout starts on an empty list
+        w.dlg.setWindowState(Qt::WindowMinimized); // where a desktop paints it: the icon, centred
+        QImage own(w.dlg.size(), QImage::Format_RGB32);
+        w.dlg.render(&own, {}, {}, QWidget::DrawWindowBackground);
+        QRect drawn;
+        for (int y = 0; y < own.height(); ++y)
+            for (int x = 0; x < own.width(); ++x)
+                drawn |= own.pixel(x, y) != own.pixel(0, 0) ? QRect(x, y, 1, 1) : QRect();
+        QCOMPARE(drawn.center(), own.rect().center());
     }
 
     void linkInTheWindow()
     {
         Window w;
         CLinkLabel* link = w.dlg.LinkLabel();
-        QCOMPARE(link->text() + ' ' + ToolTipAt(link, link->rect().center()),
+        QCOMPARE(link->text() + ' ' + test::ToolTipAt(link, link->rect().center()),
                  "varnel.example.org https://varnel.example.org/");
         // A hand whose hot spot is on its outline: the fingertip.
         QCOMPARE(link->cursor().pixmap().toImage().pixelColor(link->cursor().hotSpot()), QColor(Qt::black));
