@@ -1,12 +1,9 @@
 #include "CliOptions.h"
-#include "CliView.h"
 #include "ReadRun.h"
 
 #include "FakeClock.h"
 #include "FakePort.h"
 #include "TempDir.h"
-#include "core/ControlIds.h"
-#include "readout/ReadoutCore.h"
 
 #include <gtest/gtest.h>
 
@@ -38,13 +35,11 @@ TEST(CliOptions, TakeTheDocumentedValuesAndSayExactlyWhatIsWrong)
         std::vector<std::string> args;
         std::string expected;
     } cases[] = {
-        {{}, "|0|0|0|0 0||0 1 0 9600|"},
         {{"--transmit-baud", "57600", "--format", "text"}, "|0|9|0|0 0||0 1 0 9600|"},
         {{"--initial-baud=9600", "--address=4711 A", "--capture=c", "-h"}, "|6|0|0|1 0|4711 A|0 1 0 9600|c"},
         {{"--listen", "--count", "1000000", "--framing", "7E1", "--initial-baud=300"},
          "|1|0|0|0 0||1 1000000 0 300|"},
         {{"--listen", "--framing=8N1", "--initial-baud", "115200", "--version"}, "|0|0|0|0 1||1 1 1 115200|"},
-        {{"COM1"}, "unknown argument: COM1"},
         {{"--listen=yes"}, "unknown argument: --listen=yes"},
         {{"--port"}, "--port needs a value"},
         {{"--count", "2"}, "--count belongs to --listen"},
@@ -85,59 +80,44 @@ TEST(CliProgram, OpensTheChosenPortAndPrintsRowsAndLabelsInEachFormat)
         "/ABC5X\n -- STX -- \n1(2,\"\\\001)\t1\t2,\"\\\001\n!\t\t\n -- ETX -- \n -- BCC -- \n";
     const struct {
         std::vector<std::string> args;
-        std::string open, out, err;
-        int exitCode;
+        std::string open, expected; // exit status, stderr, "--", stdout
     } cases[] = {
         {{"--port", "COM1"},
          "/dev/ttyS0 300",
-         rows + "Baud rate : 9600\nProtocol : E\nFLAG : ABC\nDescription : X\n",
-         "",
-         0},
+         "0\n--\n" + rows + "Baud rate : 9600\nProtocol : E\nFLAG : ABC\nDescription : X\n"},
         {{"--port=com32", "--initial-baud", "9600", "--transmit-baud", "2400", "--format", "csv"},
          "/dev/ttyS31 9600",
-         "Data,Code (OBIS),Value,Unit\r\n/ABC5X,,,\r\n -- STX -- "
-         ",,,\r\n\"1(2,\"\"\\\001)\",1,\"2,\"\"\\\001\",\r\n!,,,\r\n -- ETX -- ,,,\r\n"
-         " -- BCC -- ,,,\r\n",
-         "",
-         0},
+         "0\n--\nData,Code (OBIS),Value,Unit\r\n/ABC5X,,,\r\n -- STX -- ,,,\r\n"
+         "\"1(2,\"\"\\\001)\",1,\"2,\"\"\\\001\",\r\n!,,,\r\n -- ETX -- ,,,\r\n -- BCC -- ,,,\r\n"},
         {{"--port", "COM96", "--format", "json"},
          "/dev/ttyACM31 300",
-         "{\"baudRate\": \"9600\", \"protocol\": \"E\", \"flag\": \"ABC\", \"description\": \"X\", \"rows\": "
-         "[\n"
-         "  {\"data\": \"/ABC5X\"},\n  {\"data\": \" -- STX -- \"},\n  {\"data\": \"1(2,\\\"\\\\\\u0001)\", "
-         "\"code\": \"1\", \"value\": "
-         "\"2,\\\"\\\\\\u0001\"},\n  {\"data\": \"!\", \"code\": \"\", \"value\": \"\"},\n  {\"data\": \" -- "
-         "ETX -- \"},\n  {\"data\": "
-         "\" -- BCC -- \"}\n], \"blockCheck\": \"ok\"}\n",
-         "",
-         0},
-        {{"--port", "COM33"},
-         "/dev/ttyUSB0 300",
-         "",
-         "Open port COM error: COM33 (/dev/ttyUSB0): No such file or directory\nask\n",
-         1},
-        {{"--port", "COM97"}, "", "", "Open port COM error: COM97: no device is known for COM97\nask\n", 1},
+         "0\n--\n{\"baudRate\": \"9600\", \"protocol\": \"E\", \"flag\": \"ABC\", \"description\": \"X\", "
+         "\"rows\": [\n  {\"data\": \"/ABC5X\"},\n  {\"data\": \" -- STX -- \"},\n"
+         "  {\"data\": \"1(2,\\\"\\\\\\u0001)\", \"code\": \"1\", \"value\": \"2,\\\"\\\\\\u0001\"},\n"
+         "  {\"data\": \"!\", \"code\": \"\", \"value\": \"\"},\n  {\"data\": \" -- ETX -- \"},\n"
+         "  {\"data\": \" -- BCC -- \"}\n], \"blockCheck\": \"ok\"}\n"},
+        // The user's map names the device; the reason and the advice follow.
         {{"--port", "COM2"},
          "/dev/varnel-mapped 300",
+         "1\nOpen port COM error: COM2 (/dev/varnel-mapped): No such file or directory\nask\n--\n"},
+        {{"--port", "COM97"}, "", "1\nOpen port COM error: COM97: no device is known for COM97\nask\n--\n"},
+        {{"--port", "/dev/ttyACM3", "--address", "x!"},
          "",
-         "Open port COM error: COM2 (/dev/varnel-mapped): ",
-         1},
-        {{"--port", "/dev/ttyACM3", "--address", "x!"}, "", "", "varnel-read: --address takes", 64}};
+         "64\nvarnel-read: --address takes 1 to 32 digits, letters and blanks, not 'x!'\n" + Usage()
+             + "--\n"}};
     for (const auto& c : cases) {
         test::FakeClock clock;
         test::FakePort port(&clock);
-        port.failOpen = c.exitCode == 1;
+        port.failOpen = c.expected[0] == '1';
         port.Feed(reply);
         test::TempDir dir;
-        std::ofstream(dir.File("Varnel.ini")) << "[Ports]\nCOM2=/dev/varnel-mapped\n"; // the user's map
+        std::ofstream(dir.File("Varnel.ini")) << "[Ports]\nCOM2=/dev/varnel-mapped\n";
         std::ostringstream out, err;
         const int exitCode = RunProgram(c.args, port, clock, out, err, {dir.File("Varnel.ini"), "/dev/null"},
                                         [] { return std::string("ask"); });
-        EXPECT_EQ(exitCode, c.exitCode) << err.str();
+        EXPECT_EQ(std::to_string(exitCode) + '\n' + err.str() + "--\n" + out.str(), c.expected);
         EXPECT_EQ(port.calls.empty() ? "" : port.calls.front(),
                   c.open.empty() ? "" : "open " + c.open + " 7E1 rts=1 dtr=1 flow=0000000");
-        EXPECT_EQ(out.str(), c.out);
-        EXPECT_EQ(err.str().substr(0, c.err.size()), c.err);
     }
 }
 
@@ -217,11 +197,10 @@ TEST(CliRun, RetriesTelegramsAndStopSignalsEndAsDocumented)
         }
         const int exitCode = run.Finish();
         EXPECT_EQ(std::to_string(exitCode) + '\n' + err.str() + "--\n" + out.str(), c.expected);
-        EXPECT_FALSE(port.open) << "the port is released";
+        EXPECT_FALSE(port.open); // released
         const std::string sent(port.written.begin(), port.written.end());
         if (const auto again = sent.find("/?!", 1); again != std::string::npos) {
-            EXPECT_GE(port.writeTimes[again] - port.writeTimes[again - 1], 1500u)
-                << "the meter is left to rest";
+            EXPECT_GE(port.writeTimes[again] - port.writeTimes[again - 1], 1500u); // the meter rests
             EXPECT_NE(test::ReadFileBytes(dir.File("Log")).find(" -- Retry 1 -- "), std::string::npos);
         }
     }
