@@ -15,22 +15,10 @@
 namespace varnel::cli {
 namespace {
 
-// port|initial|transmit|format|help version|address|listen count 8N1 listenBaud|capture, or the error.
-std::string Parsed(const std::vector<std::string>& args)
-{
-    std::string error;
-    const auto o = ParseOptions(args, error);
-    std::ostringstream s;
-    if (o)
-        s << o->port << '|' << o->initialBaudIndex << '|' << o->transmitBaudIndex << '|' << int(o->format)
-          << '|' << o->help << ' ' << o->version << '|' << o->address << '|' << o->listen << ' ' << o->count
-          << ' ' << o->eightBits << ' ' << o->listenBaud << '|' << o->capture;
-    return o ? s.str() : error;
-}
-
 TEST(CliOptions, TakeTheDocumentedValuesAndSayExactlyWhatIsWrong)
 {
     const std::string rates = "auto 300 600 1200 2400 4800 9600 19200 38400 57600";
+    // port|initial|transmit|format|help version|address|listen count 8N1 listenBaud|capture, or the error.
     const struct {
         std::vector<std::string> args;
         std::string expected;
@@ -61,8 +49,16 @@ TEST(CliOptions, TakeTheDocumentedValuesAndSayExactlyWhatIsWrong)
         {{"--format", "jsonl"}, "--format jsonl belongs to --listen"},
         {{"--listen", "--count", "0", "--format", "json"},
          "--count 0 reads without end: use --format jsonl, csv or text, not json"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(Parsed(c.args), c.expected) << testing::PrintToString(c.args);
+    for (const auto& c : cases) {
+        std::string error;
+        const auto o = ParseOptions(c.args, error);
+        std::ostringstream s;
+        if (o)
+            s << o->port << '|' << o->initialBaudIndex << '|' << o->transmitBaudIndex << '|' << int(o->format)
+              << '|' << o->help << ' ' << o->version << '|' << o->address << '|' << o->listen << ' '
+              << o->count << ' ' << o->eightBits << ' ' << o->listenBaud << '|' << o->capture;
+        EXPECT_EQ(o ? s.str() : error, c.expected) << testing::PrintToString(c.args);
+    }
     EXPECT_NE(Usage().find("  " + rates + "\n"), std::string::npos);
 }
 

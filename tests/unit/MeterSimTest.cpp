@@ -199,7 +199,7 @@ TEST(MeterSimRequest, OnlyAWellFormedRequestIsAnsweredAndANewOneStartsOver)
     EXPECT_EQ(line.text, kIdentLine);
 }
 
-TEST(MeterSimDataFile, RawCaptureSplitsAtItsIdentificationTextLinesKeepTheirEndMark)
+TEST(MeterSimFiles, DataSplitsAtTheIdentificationLinesKeepTheirEndMarkAndACaptureNamesItsDamagedLine)
 {
     test::TempDir dir;
     MeterConfig config;
@@ -222,22 +222,16 @@ TEST(MeterSimDataFile, RawCaptureSplitsAtItsIdentificationTextLinesKeepTheirEndM
     EXPECT_FALSE(LoadDataFile(dir.File("does-not-exist.txt"), config, false, error));
     EXPECT_NE(error.find("does-not-exist.txt"), std::string::npos);
     EXPECT_FALSE(LoadDataFile(dir.Path().string(), config, false, error));
+
+    std::ofstream(dir.File("cap.txt")) << "# capture\n0 > 2F\n4294967295 < 2F\n4294967296 < 2F\n";
+    std::vector<CaptureRecord> records;
+    LoadCapture(dir.File("cap.txt"), records, error);
+    EXPECT_EQ(error, dir.File("cap.txt") + ":4: '4294967296' is not a time in milliseconds");
 }
 
 TEST(MeterSimPush, AFramedTelegramCarriesItsBlockCheck)
 {
     EXPECT_EQ(PushMeter(Config(), 0ms, true).Telegram(), Framed(kIdentLine + "\r\n" + kData));
-}
-
-TEST(MeterSimCapture, ADamagedCaptureNamesItsLine)
-{
-    test::TempDir dir;
-    const std::string file = dir.File("cap.txt");
-    std::ofstream(file) << "# capture\n0 > 2F\n4294967295 < 2F\n4294967296 < 2F\n";
-    std::vector<CaptureRecord> records;
-    std::string error;
-    LoadCapture(file, records, error);
-    EXPECT_EQ(error, file + ":4: '4294967296' is not a time in milliseconds");
 }
 
 TEST(Telnet, EncodingDoublesIacOnlyAndDecodingKeepsTheDataWhereverAReadSplitsIt)
