@@ -138,11 +138,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "",
                   ReadoutEnd::BlockCheck,
                   "? Auto (300) ?|?"},
-        // Unasked: events, a block, commands (only B0 and P0 mean something) and a break message. Then the
-        // 1000th byte of a line overflows it and ends the tick: the rest of its 100-byte chunk is dropped.
+        // Unasked: events, a block, commands (only B0 and P0 mean something), a break message and noise.
+        // Then the 1000th byte of a line, the first of a read, overflows it and ends the tick: the rest of
+        // its 100-byte chunk is dropped.
         BytesCase{Via::Idle,
-                  "\x03\x04\x15" + Block("1(2)\r\n") + "\x01P1\001B1\001B0\x03q\x01P0" + std::string(995, 'x')
-                      + "abcde" + std::string(124, 'y'),
+                  "\x03\x04\x15" + Block("1(2)\r\n") + "\x01P1\001B1\001B0\x03" + std::string(76, 'q')
+                      + "\x01P0" + std::string(995, 'x') + "abcde" + std::string(149, 'y'),
                   {" -- 03 --", " -- 04 --", " -- 15 --", " -- STX -- ", "1(2) [1|2]", " -- ETX -- ",
                    " -- BCC -- ", " -- SOH -- ", " -- SOH -- ", " -- SOH -- ",
                    " -- Break message is received  -- ", " -- BCC -- ", " -- Send break message -- ",
