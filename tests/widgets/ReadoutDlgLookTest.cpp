@@ -24,8 +24,8 @@ using namespace varnel;
 
 namespace {
 
-// A window on a fake port, its desktop recorded, any message box a failure unless it is to show its boxes;
-// given a settings file, it starts from it and saves to it at exit.
+// A window on a fake port, the desktop declining what it is asked to open, any message box a failure unless
+// it is to show its boxes; given a settings file, it starts from it and saves to it at exit.
 struct Window {
     explicit Window(std::filesystem::path file = {}, bool boxes = false)
         : ini(std::move(file)),
@@ -244,8 +244,7 @@ private slots:
         w.dlg.OnRead();
         for (const std::string& bytes : {std::string("/ABC5\\2XYZ-Meter 42\r\n"), block})
             w.port.Feed(bytes), w.clock.Advance(50), w.dlg.OnTimer(TIMER_RECEIVE);
-        // The last row is scrolled wholly into view; rows as close as in a list control: a line of text and
-        // 4 pixels each.
+        // The last row wholly in view; rows a line of text and 4 pixels apart, as in a list control.
         auto* list = w.Get<ResultListView>(IDC_LIST);
         QTRY_COMPARE(list->model()->rowCount(), 46);
         const QModelIndex last = list->model()->index(45, 0), note = last.siblingAtRow(42);
@@ -261,8 +260,7 @@ private slots:
         // Tool tips only for cut-off cells, also where the window has a tip of its own.
         w.dlg.setToolTip(QStringLiteral("window"));
         QStringList tips;
-        for (const QModelIndex& cell :
-             {note.siblingAtRow(9).siblingAtColumn(1), note, note.siblingAtColumn(2)})
+        for (const QModelIndex& cell : {list->model()->index(9, 1), note, note.siblingAtColumn(2)})
             tips << test::ToolTipAt(list->viewport(), list->visualRect(cell).center());
         QCOMPARE(tips.mid(1), (QStringList{note.data().toString(),
                                            "Varnel electricity meter, model 4100, firmware 2.11"}));
