@@ -1,6 +1,5 @@
 #pragma once
 // What a user sees of a widget test's window: tool tips and modal boxes.
-#include <QAbstractButton>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QMessageBox>
@@ -20,21 +19,18 @@ inline QString ToolTipAt(QWidget* widget, QPoint at)
 }
 
 // The modal box `act` brings up, as "box ICON CAPTION: TEXT" and its informative text on a line of its
-// own, closed with its OK button; empty when no box with that one button came up.
+// own, then closed as with OK; empty when no box with that one button came up.
 inline QString ModalBoxDuring(const std::function<void()>& act)
 {
     QString seen;
     QObject guard; // no box: the check is dropped with it
     QTimer::singleShot(0, &guard, [&seen] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box && box->standardButtons() == QMessageBox::Ok) {
-            seen = QStringLiteral("box %1 %2: %3").arg(box->icon()).arg(box->windowTitle(), box->text());
-            if (!box->informativeText().isEmpty())
-                seen += '\n' + box->informativeText();
-            box->button(QMessageBox::Ok)->click();
-        } else if (box) {
-            box->reject();
-        }
+        if (box && box->standardButtons() == QMessageBox::Ok)
+            seen = QStringLiteral("box %1 %2: %3").arg(box->icon()).arg(box->windowTitle(), box->text())
+                   + (box->informativeText().isEmpty() ? QString() : '\n' + box->informativeText());
+        if (box)
+            box->done(QMessageBox::Ok);
     });
     act();
     return seen;
