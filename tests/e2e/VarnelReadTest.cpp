@@ -1,363 +1,438 @@
-// varnel-read as a user runs it, against the simulated meter on a pseudo-terminal.
+// varnel-read and the window as a user runs them, against the simulated meter: on pseudo-terminals, through
+// ser2net's RFC 2217 and the simulator's raw TCP, ended by faults and signals, and on the captured corpus.
+#include "Ser2net.h"
 #include "TempDir.h"
 
 #include "MeterData.h"
-#include "ReadoutDlg.h"
-#include "ResultList.h"
-#include "core/Clock.h"
-#include "core/ControlIds.h"
-#include "serial/QtSerialPortBackend.h"
 #include "PtyMeter.h"
 #include "PushMeter.h"
+#include "ReadoutDlg.h"
+#include "ResultList.h"
+#include "StartSettings.h"
+#include "core/Clock.h"
+#include "core/ControlIds.h"
+#include "serial/NetworkPort.h"
+#include "serial/PortRouter.h"
+#include "serial/QtSerialPortBackend.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
-#include <QProcess>
 
-#include <algorithm>
 #include <csignal>
-#include <functional>
-#include <tuple>
+#include <fcntl.h>
+#include <regex>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace varnel::test {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Lines = std::vector<std::string>;
 using Row = std::tuple<std::string, std::string, std::string>; // data, code, value
 
 struct Readout {
-    int exitCode = -1;
+    int exitCode = -1; // -1: killed
     std::string out, err, log;
     std::vector<Row> rows; // of --format json
 };
 
-std::unique_ptr<sim::MeterSide> Meter(sim::MeterConfig config)
+using Watch = std::function<void(QProcess&, const std::string& out)>;
+
+// A program of the build in `dir`, with no settings of the user's; `watch` sees it running and its output.
+Readout Exec(const TempDir& dir, const QStringList& args, const Watch& watch = {},
+             const char* program = "/src/cli/varnel-read")
 {
-    return std::make_unique<sim::MeterProtocol>(config);
+    QProcess p;
+    const QString home = QString::fromStdString(dir.Path().string());
+    p.setEnvironment(QProcess::systemEnvironment()
+                     << "XDG_CONFIG_HOME=" + home << "QT_QPA_PLATFORM=offscreen");
+    p.setWorkingDirectory(home);
+    p.start(VARNEL_BINARY_DIR + QString(program), args);
+    EXPECT_TRUE(p.waitForStarted()) << program;
+    Readout r;
+    while (!p.waitForFinished(20) && p.state() != QProcess::NotRunning) {
+        r.out += p.readAllStandardOutput().toStdString();
+        if (watch)
+            watch(p, r.out);
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out += p.readAllStandardOutput().toStdString();
+    r.err = p.readAllStandardError().toStdString();
+    if (fs::is_regular_file(dir.Path() / "Log1107.txt"))
+        r.log = ReadFileBytes(dir.Path() / "Log1107.txt");
+    for (const QJsonValue v : QJsonDocument::fromJson(QByteArray::fromStdString(r.out))["rows"].toArray())
+        r.rows.emplace_back(v["data"].toString().toStdString(), v["code"].toString().toStdString(),
+                            v["value"].toString().toStdString());
+    return r;
 }
 
-class VarnelRead : public testing::Test {
-protected:
-    void Serve(std::unique_ptr<sim::MeterSide> side)
-    {
-        meter = std::make_unique<sim::PtyMeter>(std::move(side), link);
-        std::string error;
-        EXPECT_EQ(meter->Start(error), sim::PtyMeter::StartResult::Ok) << error;
-        device = meter->DevicePath();
-    }
-    Readout Read(std::unique_ptr<sim::MeterSide> side, QStringList args = {"--format", "json"})
-    {
-        Serve(std::move(side));
-        return Exec(QStringList{"--port", QString::fromStdString(device)} + args);
-    }
-    Readout Exec(const QStringList& args)
-    {
-        QProcess p;
-        const QString home = QString::fromStdString(dir.Path().string());
-        p.setEnvironment(QProcess::systemEnvironment()
-                         << "XDG_CONFIG_HOME=" + home); // no settings of the user's
-        p.setWorkingDirectory(home);
-        p.start(VARNEL_BINARY_DIR "/src/cli/varnel-read", args);
-        EXPECT_TRUE(p.waitForFinished(180000))
-            << "varnel-read did not finish: " << p.errorString().toStdString();
-        Readout r{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                  p.readAllStandardOutput().toStdString(),
-                  p.readAllStandardError().toStdString(),
-                  ReadFileBytes(dir.File("Log1107.txt")),
-                  {}};
-        for (const QJsonValue v : QJsonDocument::fromJson(QByteArray::fromStdString(r.out))["rows"].toArray())
-            r.rows.emplace_back(v["data"].toString().toStdString(), v["code"].toString().toStdString(),
-                                v["value"].toString().toStdString());
-        return r;
-    }
-    sim::ReadoutReport Report()
-    {
-        EXPECT_TRUE(meter->WaitForReports(1, 20s)) << "the meter saw no readout end";
-        return meter->Reports().empty() ? sim::ReadoutReport{} : meter->Reports().front();
-    }
-
-    TempDir dir;
-    const std::string link = dir.File("meter");
-    std::unique_ptr<sim::PtyMeter> meter;
-    std::string device; // the first one the meter made
-};
-
-TEST_F(VarnelRead, ModeCReadoutRowsLogAndMeterReportAgree)
+QString Started(sim::PtyMeter& meter)
 {
-    sim::MeterConfig config;
-    config.lines = {"0.0.0(12345678)", "1.8.0(001234.5*kWh)", "1.8.0*01(001200.0*kWh)", "0.9.1(12:00:00)"};
-    const Readout r = Read(Meter(config), {"--format", "csv"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "Data,Code (OBIS),Value,Unit\r\n/VAR5\\2VARNEL-SIM,,,\r\n -- STX -- "
-              ",,,\r\n0.0.0(12345678),0.0.0,12345678,\r\n"
-              "1.8.0(001234.5*kWh),1.8.0,001234.5,kWh\r\n1.8.0*01(001200.0*kWh),1.8.0*01,001200.0,kWh\r\n"
-              "0.9.1(12:00:00),0.9.1,12:00:00,\r\n!,,,\r\n -- ETX -- ,,,\r\n -- BCC -- ,,,\r\n");
-    EXPECT_EQ(r.log, "==> /?!<0D><0A>\r\n<== /VAR5\\2VARNEL-SIM\r\n==> <06>050<0D><0A>\r\n<==  -- STX -- \r\n"
-                     "<== 0.0.0(12345678)\r\n<== 1.8.0(001234.5*kWh)\r\n<== 1.8.0*01(001200.0*kWh)\r\n"
-                     "<== 0.9.1(12:00:00)\r\n<== !\r\n<==  -- ETX -- \r\n<==  -- BCC -- \r\n");
-    // No anomaly: the reader signed on at 300 and switched before the block.
-    EXPECT_EQ(Report().acknowledgement + std::to_string(Report().anomalies.size()), "\006050\r\n0")
-        << Report().ToJson();
-
-    // The meter serves one readout after another: the same as text and as JSON.
-    const std::string text = Exec({"--port", QString::fromStdString(device)}).out;
-    EXPECT_EQ(
-        text.substr(text.rfind("\n -- ETX")),
-        "\n -- ETX -- \n -- BCC -- \nBaud rate : 9600\nProtocol : E\nFLAG : VAR\nDescription : VARNEL-SIM\n");
-    const Readout json =
-        Exec({"--port", QString::fromStdString(device), "--format", "json", "--transmit-baud", "19200"});
-    EXPECT_EQ(
-        json.out.substr(0, 92),
-        R"({"baudRate": "19200", "protocol": "E", "flag": "VAR", "description": "VARNEL-SIM", "rows": [)");
+    std::string error;
+    EXPECT_EQ(meter.Start(error), sim::PtyMeter::StartResult::Ok) << error;
+    return QString::fromStdString(meter.DevicePath());
 }
 
-TEST_F(VarnelRead, WindowReadsTheMeterIntoListLabelsAndLog)
+// The meter's first or last readout: outcome/break reply/sign-on rate/rate at the block/anomalies.
+std::string Report(const sim::PtyMeter& meter, bool last = false)
 {
-    sim::MeterConfig config;
-    config.identification = "/XYZ4\\2E-Meter 7";
-    config.lines = {"0.0.0(87654321)", "1.8.0(000042.1*kWh)", "1.8.0*01(000040.0*kWh)", "32.7(231*V)", ""};
-    Serve(Meter(config));
+    if (!meter.WaitForReports(1, 30s))
+        return "none";
+    const auto reports = meter.Reports();
+    const sim::ReadoutReport& r = last ? reports.back() : reports.front();
+    return r.outcome + '/' + r.breakReply + '/' + std::to_string(r.signOnBaud) + '/'
+           + std::to_string(r.readerBaudAtData) + '/' + std::to_string(r.anomalies.size());
+}
+
+double ChildrenCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The window reading through the settings file's [Ports] entry COM40: its exit status as varnel-read's
+// (0 or 2), then its messages, rows (columns joined by '|') and labels.
+Readout ReadInTheWindow(const std::string& port, const TempDir& dir)
+{
+    std::ofstream(dir.File("Varnel.ini")) << "[Varnel]\nPortCOM=39\n[Ports]\nCOM40=" << port << "\n";
+    const StartSettings start = LoadStartSettings(dir.File("Varnel.ini"));
     int argc = 1;
     char* argv[] = {const_cast<char*>("VarnelReadTest")};
     QApplication app(argc, argv);
-    PortNames names;
-    names.SetMapping(5, device);
-    QtSerialPortBackend port;
+    QtSerialPortBackend serial;
+    NetworkPort network;
+    PortRouter router(serial, network);
     SystemClock clock;
-    WindowSettings settings;
-    settings.portIndex = 4; // COM5, mapped to the meter
-    CReadoutDlg dlg(port, clock, names, settings, dir.File("Log1107.txt"));
-    std::string messages;
-    dlg.SetMessageHandler([&](const std::string& text, MessageIcon) { messages += text + '\n'; });
+    CReadoutDlg dlg(router, clock, start.names, start.window, dir.File("Log1107.txt"));
+    std::string out;
+    dlg.SetMessageHandler([&](const std::string& text, MessageIcon) { out += text + '\n'; });
     dlg.show();
     dlg.OnRead();
-    for (const auto end = std::chrono::steady_clock::now() + 60s;
-         dlg.Core().engine.State() != READ_IDLE && std::chrono::steady_clock::now() < end;)
+    while (dlg.Core().engine.State() != READ_IDLE)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    EXPECT_EQ(messages, "");
-    EXPECT_EQ(dlg.Core().engine.LastEnd(), ReadoutEnd::BlockCheck);
-
-    QStringList rows, labels;
+    EXPECT_EQ(static_cast<QComboBox*>(dlg.Control(IDC_PORT))->toolTip().toStdString(), port);
     for (int r = 0; r < dlg.Rows()->RowsAdded(); ++r)
-        rows << QStringList{dlg.Rows()->Text(r, 0), dlg.Rows()->Text(r, 1), dlg.Rows()->Text(r, 2)}.join('|');
-    EXPECT_EQ(rows,
-              (QStringList{"/XYZ4\\2E-Meter 7||", " -- STX -- ||", "0.0.0(87654321)|0.0.0|87654321",
-                           "1.8.0(000042.1*kWh)|1.8.0|000042.1", "1.8.0*01(000040.0*kWh)|1.8.0*01|000040.0",
-                           "32.7(231*V)|32.7|231", "||", "!||", " -- ETX -- ||", " -- BCC -- ||"}))
-        << rows.join('\n').toStdString();
+        for (int col = 0; col < 3; ++col)
+            out += dlg.Rows()->Text(r, col).toStdString() + (col < 2 ? '|' : '\n');
     for (const int id : {IDC_BAUD_LABEL, IDC_PROTOCOL_LABEL, IDC_FLAG_LABEL, IDC_DESCRIPTION_LABEL})
-        labels << dlg.findChild<QLabel*>(QStringLiteral("ctl%1").arg(id))->text();
-    EXPECT_EQ(labels.join('|'), "4800|E|XYZ|E-Meter 7");
-    EXPECT_NE(ReadFileBytes(dir.File("Log1107.txt")).find("<== 32.7(231*V)\r\n<== \r\n<== !\r\n"),
-              std::string::npos);
-    EXPECT_EQ(Report().acknowledgement + std::to_string(Report().readerBaudAtData), "\006040\r\n4800");
+        out += dlg.findChild<QLabel*>(QStringLiteral("ctl%1").arg(id))->text().toStdString() + '|';
     dlg.done(QDialog::Rejected);
+    return {dlg.Core().engine.LastEnd() == ReadoutEnd::BlockCheck ? 0 : 2, out, {}, {}, {}};
 }
 
-TEST_F(VarnelRead, FastLineIsDrainedWithoutLosingALineAndItsCaptureReplaysToTheSameRowsAndLog)
+enum class Serve { Meter, PushMeter, Ser2net, MeterTcp, Silent, Nothing }; // the first three on a pty
+
+// With `faults`, sending `lines` (a first line may be the identification, a block with its STX is sent as it
+// is); unpaced, what follows the block check comes in the same read.
+sim::MeterConfig Meter(std::vector<sim::Fault> faults, std::vector<std::string> lines = sim::BuiltInReadout(),
+                       bool pace = true)
 {
+    sim::MeterConfig config;
+    config.faults = std::move(faults);
+    config.pace = pace;
+    if (lines[0][0] == '/')
+        config.identification = lines[0];
+    if (lines[0][0] == '\002')
+        config.raw = lines[0];
+    config.lines.assign(lines.begin() + (lines[0][0] == '/'), lines.end());
+    return config;
+}
+
+struct Case {
+    const char* name;
+    Serve serve;
+    sim::MeterConfig meter; // answering to 4711 A when varnel-read gives an address
+    const char* args;       // varnel-read's beside --port; "window": the window reads through COM40 instead
+    int exitCode;
+    std::string expected; // in stdout, stderr, "--" and the log, or what ReadInTheWindow returns; %1 the port
+    const char* report;   // the meter's first readout as Report has it; empty: it saw none
+    const char* port = ""; // after the served port's name; with nothing served the name, %1 a free port
+    const char* sim = "";  // varnel-meter-sim's options beside --tcp 0
+    const char* killAt = nullptr; // ser2net is killed once stdout shows this
+    const char* log = "";         // where the trace log Log1107.txt links to
+    friend void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+};
+
+class Readouts : public testing::TestWithParam<Case> {};
+
+TEST_P(Readouts, EndAsTheLineDoes)
+{
+    const Case& c = GetParam();
+    if (c.serve == Serve::Ser2net && Ser2net::Program().isEmpty())
+        GTEST_SKIP() << "ser2net is not installed (scripts/setup-deps installs it)";
+    TempDir dir;
+    if (*c.log)
+        fs::create_symlink(c.log, dir.Path() / "Log1107.txt");
+    sim::MeterConfig config = c.meter;
+    if (QString(c.args).contains("--address"))
+        config.address = "4711 A";
+    std::unique_ptr<sim::MeterSide> side = std::make_unique<sim::MeterProtocol>(config);
+    if (c.serve == Serve::PushMeter)
+        side = std::make_unique<sim::PushMeter>(config, 300ms, true);
+    const std::string link = dir.File("meter");
+    sim::PtyMeter pty(std::move(side), link);
+    const QString device = c.serve <= Serve::Ser2net ? Started(pty) : "";
+    std::unique_ptr<Ser2net> ser2net;
+    QProcess meter;
+    QTcpServer silent; // takes connections and never answers
+    QString port = device + c.port;
+    switch (c.serve) {
+    case Serve::Ser2net:
+        ser2net = std::make_unique<Ser2net>(device.toStdString(), dir.File("ser2net.yaml"));
+        port = QString::fromStdString(ser2net->Url()) + c.port;
+        break;
+    case Serve::MeterTcp:
+        meter.start(VARNEL_BINARY_DIR "/tools/meter-sim/varnel-meter-sim",
+                    QString("--tcp 0 ").append(c.sim).split(' ', Qt::SkipEmptyParts));
+        while (!meter.canReadLine() && meter.waitForReadyRead(10000)) {}
+        port.prepend(meter.readLine().trimmed());
+        break;
+    case Serve::Silent:
+        silent.listen(QHostAddress::LocalHost);
+        port.replace("%1", QString::number(silent.serverPort()));
+        break;
+    case Serve::Nothing: port.replace("%1", QString::number(FreeTcpPort())); break;
+    default: break;
+    }
+    const double cpu = ChildrenCpuSeconds();
+    const Watch kill = [&](QProcess&, const std::string& out) {
+        if (c.killAt && out.find(c.killAt) != std::string::npos)
+            ser2net->process.kill();
+    };
+    const QStringList args = QStringList{"--port", port} + QProcess::splitCommand(QString(c.args));
+    const Readout r =
+        c.args == std::string("window") ? ReadInTheWindow(port.toStdString(), dir) : Exec(dir, args, kill);
+    const std::string seen = r.out + r.err + "--\n" + r.log;
+    const QString expected = QString::fromStdString(c.expected).replace("%1", port);
+    EXPECT_EQ(r.exitCode, c.exitCode) << seen;
+    EXPECT_NE(seen.find(expected.toStdString()), std::string::npos) << seen;
+    EXPECT_LT(ChildrenCpuSeconds() - cpu, 1.0) << "the reader spun on a dead or silent peer";
+    if (*c.report)
+        EXPECT_EQ(Report(pty), c.report);
+    else
+        EXPECT_TRUE(pty.Reports().empty());
+    // A hang-up leaves a fresh device behind the link, which the link follows.
+    EXPECT_EQ(pty.DevicePath() != device.toStdString(), std::string(c.report).rfind("hangup", 0) == 0);
+    std::error_code ec;
+    EXPECT_EQ(fs::read_symlink(link, ec).string(), pty.DevicePath());
+    pty.Stop();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    meter.close();
+}
+
+const std::string kLabels = "Baud rate : 9600\nProtocol : E\nFLAG : VAR\nDescription : VARNEL-SIM\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Readouts,
+    testing::Values(
+        Case{"ModeCCsvAndLog", Serve::Meter, Meter({}, {"0.0.0(12345678)", "1.8.0*01(001200.0*kWh)"}),
+             "--format csv", 0,
+             "Data,Code (OBIS),Value,Unit\r\n/VAR5\\2VARNEL-SIM,,,\r\n -- STX -- ,,,\r\n"
+             "0.0.0(12345678),0.0.0,12345678,\r\n1.8.0*01(001200.0*kWh),1.8.0*01,001200.0,kWh\r\n!,,,\r\n"
+             " -- ETX -- ,,,\r\n -- BCC -- ,,,\r\n--\n==> /?!<0D><0A>\r\n<== /VAR5\\2VARNEL-SIM\r\n"
+             "==> <06>050<0D><0A>\r\n<==  -- STX -- \r\n<== 0.0.0(12345678)\r\n"
+             "<== 1.8.0*01(001200.0*kWh)\r\n<== !\r\n<==  -- ETX -- \r\n<==  -- BCC -- \r\n",
+             "complete//300/9600/0"},
+        Case{"Window", Serve::Meter, Meter({}, {"/XYZ4\\2E-Meter 7", "0.0.0(87654321)", "32.7(231*V)", ""}),
+             "window", 0,
+             "/XYZ4\\2E-Meter 7||\n -- STX -- ||\n0.0.0(87654321)|0.0.0|87654321\n32.7(231*V)|32.7|231\n||\n"
+             "!||\n -- ETX -- ||\n -- BCC -- ||\n4800|E|XYZ|E-Meter 7|",
+             "complete//300/4800/0"},
+        Case{"HangupMidBlock", Serve::Meter, Meter({sim::Fault::Hangup}), "", 2, "\n -- Tout -- \n",
+             "hangup//300/9600/0"},
+        Case{"BreakAfterTheBlockIsAnswered", Serve::Meter, Meter({sim::Fault::Break}, {"1(2)"}, false), "", 0,
+             "\n -- SOH -- \n -- Break message is received  -- \n -- BCC -- \n -- Send break message -- \n",
+             "complete/received/300/9600/0"},
+        Case{"OverAtTheBlockCheckWhateverFollows", Serve::Meter,
+             Meter({}, {"\0021.8.0(1*kWh)\r\n!\r\n\003U\0020.0(1)\r\n"}, false), "", 0,
+             "\n -- STX -- \n1.8.0(1*kWh)\t1.8.0\t1\n!\t\t\n -- ETX -- \n -- BCC -- \n -- STX -- \n"
+             "0.0(1)\t0.0\t1\n"
+                 + kLabels,
+             "complete//300/9600/0"},
+        Case{"AddressedMeter", Serve::Meter, Meter({}), "--address \"4711 A\"", 0,
+             "\n!\t\t\n -- ETX -- \n -- BCC -- \n" + kLabels, "complete//300/9600/0"},
+        Case{"OtherMetersAddress", Serve::Meter, Meter({}), "--address 4712", 2, " -- Tout -- \n", ""},
+        Case{"PushMeterBadCrc", Serve::PushMeter, Meter({sim::Fault::BadCrc}, {"1.8.0(1*kWh)"}), "--listen",
+             3, "\n1.8.0(1*kWh)\t1.8.0\t1\n!1617\t\t\n -- CRC error -- \n -- ETX -- \n -- BCC -- \n",
+             "complete//0/0/0"},
+        // A blank line but the one after the identification is a row.
+        Case{"PushMeterTwoTelegrams", Serve::PushMeter, Meter({}, {"1(2)", ""}), "--listen --count 2", 0,
+             "/VAR5\\2VARNEL-SIM\n1(2)\t1\t2\n\t\t\n!\t\t\n -- ETX -- \n -- BCC -- \n -- STX -- \n"
+             "/VAR5\\2VARNEL-SIM\n1(2)\t1\t2\n\t\t\n!\t\t\n -- ETX -- \n -- BCC -- \nBaud rate : 9600\n"
+             "Protocol : D\nFLAG : VAR\n",
+             "complete//0/0/0"},
+        Case{"TraceLogOnAFullDisk", Serve::Meter, Meter({}), "--format json", 0,
+             "\"log\": \"not written: No space left on device\"}\nvarnel-read: the trace log Log1107.txt "
+             "was not written: No space left on device\n--\n",
+             "complete//300/9600/0", "", "", nullptr, "/dev/full"},
+        Case{"TraceLogOnAFolder", Serve::Meter, Meter({}), "--format csv", 0,
+             " -- BCC -- ,,,\r\nvarnel-read: the trace log Log1107.txt was not written: Is a directory\n--\n",
+             "complete//300/9600/0", "", "", nullptr, "/"},
+        Case{"NoSuchDevice", Serve::Nothing, Meter({}), "", 1,
+             "Open port COM error: %1: No such file or directory\n", "", "/dev/varnel-none"},
+        Case{"BadArgument", Serve::Nothing, Meter({}), "--format xml", 64,
+             "varnel-read: --format takes text, csv, json or jsonl, not 'xml'\n", "", "/dev/varnel-none"},
+        Case{"Rfc2217ThroughSer2netSwitchesTheRate", Serve::Ser2net, Meter({}), "", 0,
+             "\n!\t\t\n -- ETX -- \n -- BCC -- \n" + kLabels, "complete//300/9600/0"},
+        Case{"WindowThroughSer2net", Serve::Ser2net, Meter({}), "window", 0,
+             "/VAR5\\2VARNEL-SIM||\n -- STX -- ||\n0.0.0(12345678)|0.0.0|12345678\n", "complete//300/9600/0"},
+        Case{"ServerKilledMidReadout", Serve::Ser2net, Meter({sim::Fault::Stall}, {"1(2)"}), "", 2,
+             "\n -- Tout -- \nBaud rate : 9600\nProtocol : E\n", "complete//300/9600/0", "", "",
+             " -- STX -- \n"},
+        Case{"RawTcpAtTheConvertersRate", Serve::MeterTcp, Meter({}), "--initial-baud 9600", 0,
+             "/VAR5\\2VARNEL-SIM\n -- Rate fixed by the link -- \n -- STX -- \n", "", "",
+             "--initial-baud 9600"},
+        Case{"SoftParityBothWays", Serve::MeterTcp, Meter({}), "--initial-baud 9600 --format json", 0,
+             "{\"data\": \" -- Parity errors: 0 -- \"}\n], \"blockCheck\": \"ok\", \"parityErrors\": 0}\n",
+             "", "?parity=soft", "--initial-baud 9600 --parity-on-wire"},
+        Case{"Refused", Serve::Nothing, Meter({}), "", 1, "Open port COM error: %1: connection refused\n", "",
+             "tcp://127.0.0.1:%1"},
+        Case{"UnknownHost", Serve::Nothing, Meter({}), "", 1, "Open port COM error: %1: name not found\n", "",
+             "rfc2217://no-such-host.invalid:4001"},
+        Case{"NoTelnetAnswer", Serve::Silent, Meter({}), "", 1,
+             "Open port COM error: %1: no answer to the RFC 2217 negotiation within 5 s (for a raw TCP port "
+             "use tcp://)\n",
+             "", "rfc2217://localhost:%1"},
+        Case{"UnknownOption", Serve::Nothing, Meter({}), "", 1,
+             "Open port COM error: %1: unknown option 'parity=hard' (the forms are", "",
+             "tcp://meter:4001?parity=hard"}),
+    [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+TEST(VarnelRead, FastLineIsDrainedWithoutLosingALineAndItsCaptureReplaysToTheSameRowsAndLog)
+{
+    TempDir dir;
     sim::MeterConfig config;
     for (int i = 0; i < 400; ++i)
         config.lines.push_back("1.8." + std::to_string(i) + "*" + std::to_string(i % 15)
                                + "(000123.456*kWh)");
-    const Readout first =
-        Read(Meter(config), {"--format", "json", "--transmit-baud", "57600", "--capture", "cap.txt"});
-    ASSERT_EQ(first.exitCode, 0) << first.err;
-    ASSERT_EQ(first.rows.size(), 2 + 400 + 3u);
+    sim::PtyMeter meter(config);
+    const QStringList args{"--port", Started(meter), "--format", "json", "--transmit-baud", "57600"};
+    const Readout first = Exec(dir, args + QStringList{"--capture", "cap.txt"});
+    ASSERT_EQ(first.rows.size(), 2 + 400 + 3u) << first.err; // to the block check
+    EXPECT_EQ(Report(meter), "complete//300/57600/1");       // forced: an anomaly to a 9600 Bd meter
     for (int i = 0; i < 400; ++i)
         EXPECT_EQ(first.rows[2 + i],
                   Row(config.lines[i], config.lines[i].substr(0, config.lines[i].find('(')), "000123.456"));
     std::vector<sim::CaptureRecord> records;
     std::string error;
     ASSERT_EQ(sim::LoadCapture(dir.File("cap.txt"), records, error), sim::CaptureLoad::Ok) << error;
-    const Readout again =
-        Read(std::make_unique<sim::ReplayMeter>(records), {"--format", "json", "--transmit-baud", "57600"});
+    sim::PtyMeter replay(std::make_unique<sim::ReplayMeter>(records), "");
+    const Readout again = Exec(dir, QStringList{"--port", Started(replay)} + args.mid(2));
     EXPECT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(again.rows, first.rows);
     EXPECT_EQ(again.log, first.log);
 }
 
-struct LineCase {
-    const char* name;
-    std::function<void(sim::MeterConfig&)> meter; // a push meter when read with --listen
-    QStringList args;
-    int exitCode;
-    Lines rows; // the data of rows in a row
-    enum { First, Last, Whole } where;
-    std::string
-        report; // the meter's outcome/break reply/reader's rate at the block; empty: it saw no readout
-};
-
-void PrintTo(const LineCase& c, std::ostream* out)
+// The simulator keeps a file where its link would go, and names a damaged capture's line.
+TEST(MeterSim, RefusesALinkOverAFileAndADamagedCapture)
 {
-    *out << c.name;
+    TempDir dir;
+    std::ofstream(dir.File("meter")) << "keep";
+    std::string error;
+    EXPECT_EQ(sim::PtyMeter(sim::MeterConfig{}, dir.File("meter")).Start(error),
+              sim::PtyMeter::StartResult::LinkFailed);
+    EXPECT_NE(error.find("not a symbolic link"), std::string::npos) << error;
+    EXPECT_EQ(ReadFileBytes(dir.File("meter")), "keep");
+    std::ofstream(dir.File("bad.txt")) << "# capture\n0 > 2F\n40 < 2F 3G\n";
+    const Readout r = Exec(dir, {"--replay", "bad.txt"}, {}, "/tools/meter-sim/varnel-meter-sim");
+    EXPECT_EQ(r.exitCode, 65);
+    EXPECT_NE(r.err.find("bad.txt:3: '3G' is not a byte"), std::string::npos) << r.err;
 }
-
-class VarnelReadLine : public VarnelRead, public testing::WithParamInterface<LineCase> {};
-
-TEST_P(VarnelReadLine, EndsAsTheLineDoes)
-{
-    const LineCase& c = GetParam();
-    sim::MeterConfig config;
-    c.meter(config);
-    const bool push = c.args.contains("--listen");
-    const Readout r = Read(push ? std::make_unique<sim::PushMeter>(config, 300ms, true) : Meter(config),
-                           QStringList{"--format", "json"} + c.args);
-    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
-    Lines data;
-    for (const Row& row : r.rows)
-        data.push_back(std::get<0>(row));
-    const auto at = std::search(data.begin(), data.end(), c.rows.begin(), c.rows.end());
-    EXPECT_TRUE(at != data.end() && (c.where == c.First || at + c.rows.size() == data.end())
-                && (c.where == c.Last || at == data.begin()))
-        << r.out;
-    EXPECT_TRUE(
-        !push // a push meter's labels come from its telegram
-        || r.out.rfind(
-               R"({"baudRate": "9600", "protocol": "D", "flag": "VAR", "description": "VARNEL-SIM", "rows": [)",
-               0)
-               == 0);
-    if (c.report.empty())
-        EXPECT_TRUE(meter->Reports().empty());
-    else
-        EXPECT_EQ(Report().outcome + "/" + Report().breakReply + "/"
-                      + std::to_string(Report().readerBaudAtData),
-                  c.report);
-    // A hang-up leaves a fresh device behind the link, which the link follows.
-    EXPECT_EQ(meter->DevicePath() != device, c.report.rfind("hangup", 0) == 0);
-    EXPECT_EQ(fs::read_symlink(link).string(), meter->DevicePath());
-    EXPECT_TRUE(fs::exists(link)) << "the link leads nowhere";
-    meter->Stop();
-    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, VarnelReadLine,
-    testing::Values(
-        LineCase{"Silent",
-                 [](auto& c) { c.faults = {sim::Fault::Silent}; },
-                 {},
-                 2,
-                 {" -- Tout -- "},
-                 LineCase::Whole,
-                 "silent//0"},
-        LineCase{"HangupMidBlock",
-                 [](auto& c) { c.faults = {sim::Fault::Hangup}; },
-                 {},
-                 2,
-                 {" -- Tout -- "},
-                 LineCase::Last,
-                 "hangup//9600"},
-        LineCase{"BreakAfterBlockIsAnswered",
-                 [](auto& c) { c.faults = {sim::Fault::Break}; },
-                 {},
-                 0,
-                 {" -- SOH -- ", " -- Break message is received  -- ", " -- BCC -- ",
-                  " -- Send break message -- "},
-                 LineCase::Last,
-                 "complete/received/9600"},
-        LineCase{"PushMeterBadCrc",
-                 [](auto& c) {
-                     c.lines = {"1.8.0(1*kWh)"};
-                     c.faults = {sim::Fault::BadCrc};
-                 },
-                 {"--listen"},
-                 3,
-                 {"1.8.0(1*kWh)", "!1617", " -- CRC error -- ", " -- ETX -- ", " -- BCC -- "},
-                 LineCase::Last,
-                 "complete//0"},
-        LineCase{"OverAtTheBlockCheckWhateverFollows",
-                 [](auto& c) { c.raw = "\0021.8.0(1*kWh)\r\n!\r\n\003U\0020.0(1)\r\n"; },
-                 {},
-                 0,
-                 {"/VAR5\\2VARNEL-SIM", " -- STX -- ", "1.8.0(1*kWh)", "!", " -- ETX -- ", " -- BCC -- "},
-                 LineCase::First,
-                 "complete//9600"},
-        LineCase{"AddressedMeter",
-                 [](auto& c) { c.address = "4711 A"; },
-                 {"--address", "4711 A"},
-                 0,
-                 {"!", " -- ETX -- ", " -- BCC -- "},
-                 LineCase::Last,
-                 "complete//9600"},
-        LineCase{"OtherMetersAddress",
-                 [](auto& c) { c.address = "4711 A"; },
-                 {"--address", "4712"},
-                 2,
-                 {" -- Tout -- "},
-                 LineCase::Whole,
-                 ""},
-        // A blank line but the one after the identification is a row.
-        LineCase{"PushMeterTwoTelegrams",
-                 [](auto& c) {
-                     c.lines = {"1.8.0(1*kWh)", ""};
-                 },
-                 {"--listen", "--count", "2"},
-                 0,
-                 {"/VAR5\\2VARNEL-SIM", "1.8.0(1*kWh)", "", "!", " -- ETX -- ", " -- BCC -- ", " -- STX -- ",
-                  "/VAR5\\2VARNEL-SIM", "1.8.0(1*kWh)", "", "!", " -- ETX -- ", " -- BCC -- "},
-                 LineCase::Last,
-                 "complete//0"}),
-    [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
 
 // SIGTERM in the middle of a readout: a whole JSON object, and the log's last record whole.
-TEST_F(VarnelRead, StopSignalEndsAReadoutCleanly)
+TEST(VarnelRead, StopSignalEndsAReadoutCleanly)
 {
+    TempDir dir;
     sim::MeterConfig config;
     config.faults = {sim::Fault::Stall};
-    Serve(Meter(config));
-    QProcess p;
-    p.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
-    p.start(VARNEL_BINARY_DIR "/src/cli/varnel-read",
-            {"--port", QString::fromStdString(device), "--format", "json"});
-    for (const auto end = std::chrono::steady_clock::now() + 60s;
-         ReadFileBytes(dir.File("Log1107.txt")).find(" -- STX -- \r\n") == std::string::npos
-         && std::chrono::steady_clock::now() < end;)
-        p.waitForFinished(100);
-    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 143);
-    const QJsonDocument json = QJsonDocument::fromJson(p.readAllStandardOutput());
-    EXPECT_EQ(json["rows"][1]["data"].toString() + json["blockCheck"].toString(), " -- STX -- none");
-    const std::string log = ReadFileBytes(dir.File("Log1107.txt"));
-    EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+    sim::PtyMeter meter(config);
+    bool sent = false;
+    const Readout r = Exec(dir, {"--port", Started(meter), "--format", "json"}, [&](QProcess& p, auto&) {
+        if (!sent && ReadFileBytes(dir.File("Log1107.txt")).find(" -- STX -- \r\n") != std::string::npos)
+            sent = ::kill(pid_t(p.processId()), SIGTERM) == 0;
+    });
+    EXPECT_EQ(r.exitCode, 143);
+    EXPECT_EQ(std::get<0>(r.rows.size() > 1 ? r.rows[1] : Row()), " -- STX -- ") << r.out;
+    EXPECT_NE(r.out.find("], \"blockCheck\": \"none\"}\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.log.rfind("\r\n"), r.log.size() - 2);
 }
 
-TEST_F(VarnelRead, BadPortBadArgumentsALinkOverAFileAndADamagedCaptureSayWhy)
+class ReaderKilled : public testing::TestWithParam<const char*> {};
+
+// The meter serves the next reader a full readout, on a line as a new pseudo-terminal has it: raw, 300 Bd,
+// none of the killed one's flags, not exclusive, no byte for the killed one waiting.
+TEST_P(ReaderKilled, LeavesTheMeterToGiveTheNextReaderAFullReadout)
 {
-    const Readout missing = Exec({"--port", "/dev/varnel-no-such-device"});
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err, "Open port COM error: /dev/varnel-no-such-device: No such file or directory\n");
-
-    const Readout bad = Exec({"--initial-baud", "115200"});
-    EXPECT_EQ(bad.exitCode, 64);
-    EXPECT_EQ(
-        bad.err.substr(0, bad.err.find('\n')),
-        "varnel-read: --initial-baud takes auto 300 600 1200 2400 4800 9600 19200 38400 57600, not '115200'");
-
-    std::ofstream(link) << "keep";
-    sim::PtyMeter refused(sim::MeterConfig{}, link);
-    std::string error;
-    EXPECT_EQ(refused.Start(error), sim::PtyMeter::StartResult::LinkFailed);
-    EXPECT_NE(error.find("not a symbolic link"), std::string::npos) << error;
-    EXPECT_EQ(ReadFileBytes(link), "keep");
-
-    std::ofstream(dir.File("bad.txt")) << "# capture\n0 > 2F\n40 < 2F 3G\n";
-    QProcess sim;
-    sim.start(VARNEL_BINARY_DIR "/tools/meter-sim/varnel-meter-sim",
-              {"--replay", QString::fromStdString(dir.File("bad.txt"))});
-    ASSERT_TRUE(sim.waitForFinished(30000));
-    EXPECT_EQ(sim.exitCode(), 65);
-    EXPECT_NE(sim.readAllStandardError().toStdString().find("bad.txt:3: '3G' is not a byte"),
-              std::string::npos);
+    TempDir dir;
+    sim::MeterConfig config;
+    config.lines = sim::BuiltInReadout();
+    sim::PtyMeter meter(config);
+    std::atomic<std::size_t> told{0}; // reports the meter handed on
+    meter.onReport = [&](const sim::ReadoutReport&) { ++told; };
+    const QString device = Started(meter);
+    const Readout killed =
+        Exec(dir, {"--port", device}, [at = GetParam()](QProcess& p, const std::string& out) {
+            if (out.find(at) != std::string::npos)
+                ::kill(pid_t(p.processId()), SIGKILL);
+        });
+    EXPECT_EQ(killed.exitCode, -1) << "ended before the kill point: " << killed.out;
+    const auto fresh = [&] {
+        termios t{};
+        int exclusive = 1, queued = 1; // only root may open a line another has made exclusive
+        const int fd = ::open(meter.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const bool got = fd >= 0 && ::tcgetattr(fd, &t) == 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0
+                         && ::ioctl(fd, FIONREAD, &queued) == 0;
+        ::close(fd);
+        return got && !exclusive && !queued && cfgetospeed(&t) == B300
+               && (t.c_cflag & (CLOCAL | CREAD)) == CREAD && t.c_cc[VMIN] == 1;
+    };
+    for (int ms = 0; ms < 5000 && !fresh(); ms += 10)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(fresh());
+    const Readout next = Exec(dir, {"--port", device});
+    EXPECT_EQ(next.exitCode, 0) << next.err;
+    EXPECT_EQ(std::count(next.out.begin(), next.out.end(), '\n'), 2 + 40 + 3 + 4) << next.out;
+    meter.Stop();
+    EXPECT_EQ(told, meter.Reports().size());
+    EXPECT_EQ(Report(meter, true), "complete//300/9600/0");
 }
+
+INSTANTIATE_TEST_SUITE_P(At, ReaderKilled, testing::Values("/VAR5\\2VARNEL-SIM\n", "1.8.0(012345.678*kWh)"));
+
+class WindowStopped : public testing::TestWithParam<int> {};
+
+TEST_P(WindowStopped, BySignalWritesTheSettingsAsExitDoes)
+{
+    TempDir dir;
+    fs::create_directory(dir.Path() / "Varnel");
+    std::ofstream(dir.File("Varnel/Varnel.ini"))
+        << "; kept\n[Varnel]\nPortCOM=4\nPosX=250\nPosY=40\nPosDX=1000\nPosDY=50\n";
+    bool sent = false; // until the signal is caught, it kills the window as it always did
+    const auto signal = [&](QProcess& p, auto&) {
+        std::ifstream status("/proc/" + std::to_string(p.processId()) + "/status");
+        for (std::string line; !sent && std::getline(status, line);)
+            if (line.rfind("SigCgt:", 0) == 0
+                && (std::stoull(line.substr(7), nullptr, 16) >> (GetParam() - 1) & 1))
+                sent = ::kill(pid_t(p.processId()), GetParam()) == 0;
+    };
+    const Readout r = Exec(dir, {}, signal, "/src/app/varnel");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::regex saved("; kept\n\\[Varnel\\]\nPortCOM=4\nPosX=250\nPosY=40\nPosDX=(?!1000\n)[0-9]+\n"
+                           "PosDY=(?!50\n)[0-9]+\n");
+    EXPECT_TRUE(std::regex_match(ReadFileBytes(dir.File("Varnel/Varnel.ini")), saved));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WindowStopped, testing::Values(SIGTERM, SIGHUP, SIGINT),
+                         [](const auto& info) { return std::string("SIG") + sigabbrev_np(info.param); });
 
 // The reader's row rules, written out independently, from the sign-on to the block check or the time-out:
 // bytes count with 7 bits; a line's text ends at the CR of CR LF, a lone LF or a NUL; a value at '*' or ')';
@@ -414,43 +489,45 @@ std::vector<Row> ReferenceRows(const std::string& received, bool push)
     return rows;
 }
 
-Lines Captures()
+std::vector<std::string> Captures()
 {
-    Lines names;
+    std::vector<std::string> names;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(VARNEL_CORPUS_DIR, ec))
-        if (const auto ext = entry.path().extension();
-            entry.is_regular_file() && (ext == ".bin" || ext == ".txt"))
+        if (const auto ext = entry.path().extension(); ext == ".bin" || ext == ".txt")
             names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
-    return names.empty() ? Lines{"none"} : names; // "none" says why it skips
+    return names.empty() ? std::vector<std::string>{"none"} : names; // "none" says why it skips
 }
 
-class Corpus : public VarnelRead, public testing::WithParamInterface<std::string> {};
+class Corpus : public testing::TestWithParam<std::string> {};
 
 TEST_P(Corpus, ReaderRowsMatchTheBytesSent)
 {
     if (GetParam() == "none")
         GTEST_SKIP() << "no captures: the corpus folder " << VARNEL_CORPUS_DIR << " is absent or empty";
+    TempDir dir;
     sim::MeterConfig config;
     std::string error;
     ASSERT_TRUE(sim::LoadDataFile(VARNEL_CORPUS_DIR "/" + GetParam(), config, false, error)) << error;
     // Push meters (mode D, P1) are served as such and read with --listen.
     const bool push =
         GetParam().find("modeD") != std::string::npos || GetParam().find("_p1") != std::string::npos;
-    const Readout run =
-        push ? Read(std::make_unique<sim::PushMeter>(config, 500ms, false), {"--format", "json", "--listen"})
-             : Read(Meter(config));
-    sim::ReadoutReport report = Report();
+    sim::PtyMeter meter(
+        push ? std::unique_ptr<sim::MeterSide>(std::make_unique<sim::PushMeter>(config, 500ms, false))
+             : std::make_unique<sim::MeterProtocol>(config),
+        "");
+    const Readout run = Exec(dir, QStringList{"--port", Started(meter), "--format", "json"}
+                                      + (push ? QStringList{"--listen"} : QStringList{}));
+    ASSERT_TRUE(meter.WaitForReports(1, 20s)) << "the meter saw no readout end";
+    sim::ReadoutReport report = meter.Reports().front();
     EXPECT_EQ(report.outcome + std::to_string(report.signOnBaud), push ? "complete0" : "complete300");
     // A telegram's blank line after the identification shows as no row.
     const auto expected =
         ReferenceRows(push ? report.sent.erase(report.sent.find("\r\n\r\n"), 2) : report.sent, push);
     const std::string& last = std::get<0>(expected.back());
-    EXPECT_EQ(run.exitCode, last == " -- Tout -- "                ? 2
-                            : last.rfind(" -- BCC error", 0) == 0 ? 3
-                                                                  : 0)
-        << run.err;
+    const int status = last == " -- Tout -- " ? 2 : last.rfind(" -- BCC error", 0) == 0 ? 3 : 0;
+    EXPECT_EQ(run.exitCode, status) << run.err;
     EXPECT_EQ(run.rows, expected);
     EXPECT_FALSE(run.log.empty());
 }

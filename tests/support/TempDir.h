@@ -3,33 +3,20 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
-#include <cstdlib> // mkdtemp
-#ifdef _WIN32
-#include <io.h> // _mktemp
-#endif
-
 namespace varnel::test {
-
-// Turns the pattern's final XXXXXX into the name of a directory it creates.
-inline bool MakeTempDir(std::string& pattern)
-{
-#ifdef _WIN32
-    return ::_mktemp(pattern.data()) != nullptr && std::filesystem::create_directory(pattern);
-#else
-    return ::mkdtemp(pattern.data()) != nullptr;
-#endif
-}
 
 // A fresh directory removed with everything in it when the test ends.
 class TempDir {
 public:
     TempDir()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "varnel-test-XXXXXX").string();
-        if (MakeTempDir(pattern))
-            m_path = pattern;
+        std::random_device random; // a name another test holds is passed over
+        do
+            m_path = std::filesystem::temp_directory_path() / ("varnel-test-" + std::to_string(random()));
+        while (!std::filesystem::create_directory(m_path));
     }
     ~TempDir()
     {
