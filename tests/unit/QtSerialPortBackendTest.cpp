@@ -100,15 +100,10 @@ TEST_F(PtyTest, CarriesBytesBothWays)
     ASSERT_TRUE(port.Open(slave, k7E1, false)) << port.LastError();
     EXPECT_EQ(Send("/") + Send("?") + Send("!"), 3u) << "one byte per call, as the paced transmit writes";
     EXPECT_EQ(Received(3, 0), "/?!");
-    std::string block;
-    for (int i = 0; i < 250; ++i)
-        block += char('0' + i % 64);
-    FarWrites(block);
-    InDriver(250);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(InDriver(), 250) << "the open left the read notifier on";
-    EXPECT_EQ(Received(block.size(), 7), block) << "more than a chunk, taken 7 at a time";
     FarWrites("xy");
+    InDriver(2);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(InDriver(), 2) << "the open left the read notifier on";
     ASSERT_EQ(Received(1, 1), "x"); // "y" now waits in QSerialPort's buffer
     FarWrites("stale");
     InDriver(5);
@@ -134,7 +129,9 @@ TEST_F(PtyTest, CarriesBytesBothWays)
     EXPECT_TRUE(taken > 0 && taken < (1u << 20)) << taken;
 }
 
-// One holder per device, whichever name leads to it; a refused attempt is inert and leaves no lock behind.
+// One holder per device, whichever name leads to it; a refused attempt is inert and leaves no lock behind. A
+// lock left by a program that has ended (here on another host) does not keep the device; one of a running
+// program names it, also where QSerialPort would take it (without the program's name, as minicom writes it).
 TEST_F(PtyTest, OneOpenAtATime)
 {
     ASSERT_EQ(::flock(slaveFd, LOCK_EX | LOCK_NB), 0); // another program holds the device
@@ -155,14 +152,7 @@ TEST_F(PtyTest, OneOpenAtATime)
         EXPECT_EQ(second.LastError(), self);
     }
     port.Close();
-    EXPECT_TRUE(port.Open(link, k7E1, false)) << port.LastError();
-    EXPECT_EQ(port.Device(), slave);
-}
 
-// A lock left by a program that has ended (here on another host) does not keep the device; one of a running
-// program names it, also where QSerialPort would take it (without the program's name, as minicom writes it).
-TEST_F(PtyTest, StaleLocksAreTakenARunningHolderIsNamed)
-{
     QProcess ended, running;
     ended.start("true");
     running.start("sleep", {"60"});
@@ -171,7 +161,8 @@ TEST_F(PtyTest, StaleLocksAreTakenARunningHolderIsNamed)
     ASSERT_TRUE(ended.waitForFinished());
     const std::string path = LockFilePath(slave);
     std::ofstream(path) << endedPid << "\nvarnel-read\nfar\n";
-    EXPECT_TRUE(port.Open(slave, k7E1, false)) << port.LastError();
+    EXPECT_TRUE(port.Open(link, k7E1, false)) << port.LastError();
+    EXPECT_EQ(port.Device(), slave);
     port.Close();
     std::ofstream(path) << QString::asprintf("%10lld\n", running.processId()).toStdString();
     EXPECT_FALSE(port.Open(slave, k7E1, false));
