@@ -96,8 +96,7 @@ TEST_P(StateTable, Transition)
     EXPECT_EQ(viewCalls, t.viewCalls);
     for (const auto& m : view.messages)
         EXPECT_EQ(m.icon, MessageIcon::Stop) << m.text;
-    // Every Test (a second one, one inside Break, a failed one) moves the bottom to the same place; nothing
-    // else does.
+    // Every Test (a second one, one inside Break, a failed one) moves the bottom to the same place.
     EXPECT_EQ(view.windowBottoms,
               std::vector<int>(t.viewCalls.rfind(kStopPoll, 0) == 0, kStartupHeight + 50));
     EXPECT_EQ(State(), t.after);

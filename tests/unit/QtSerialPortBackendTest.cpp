@@ -30,7 +30,6 @@ namespace {
 using namespace std::chrono_literals;
 const LineSettings k7E1{300, 7, Parity::Even};
 
-// Processor time the whole process spent while the event loop ran for `span`.
 double CpuSecondsOverEventLoop(std::chrono::milliseconds span)
 {
     const std::clock_t before = std::clock();
@@ -77,7 +76,7 @@ struct PtyTest : ::testing::Test {
         }
         return got;
     }
-    // The bytes waiting in the driver once at least `least` are there (or 3 s passed).
+    // Bytes in the driver, once `least` came or 3 s passed.
     int InDriver(int least = 0)
     {
         int n = -1;
@@ -91,10 +90,8 @@ struct PtyTest : ::testing::Test {
     QtSerialPortBackend port;
 };
 
-// The readout's way, then the line test's; a pseudo-terminal has no modem lines and counts no breaks.
-// The readout polls on its own tick: from the open on and after each read (QSerialPort re-arms its notifier
-// when it reads), bytes that arrive wait in the driver instead of waking the event loop. The line test reads
-// nothing, and there Qt's notifier is what notices a vanished device.
+// The readout's way, then the line test's; a pseudo-terminal has no modem lines and counts no breaks. The
+// readout polls on its own tick, so bytes wait in the driver; the line test's Qt notifier sees a lost device.
 TEST_F(PtyTest, CarriesBytesBothWays)
 {
     ASSERT_TRUE(port.Open(slave, k7E1, false)) << port.LastError();
@@ -129,9 +126,8 @@ TEST_F(PtyTest, CarriesBytesBothWays)
     EXPECT_TRUE(taken > 0 && taken < (1u << 20)) << taken;
 }
 
-// One holder per device, whichever name leads to it; a refused attempt is inert and leaves no lock behind. A
-// lock left by a program that has ended (here on another host) does not keep the device; one of a running
-// program names it, also where QSerialPort would take it (without the program's name, as minicom writes it).
+// One holder per device, whichever name leads to it; a refused attempt is inert. A lock file of an ended
+// program is taken away; one of a running program names it, also a minicom one QSerialPort would ignore.
 TEST_F(PtyTest, OneOpenAtATime)
 {
     ASSERT_EQ(::flock(slaveFd, LOCK_EX | LOCK_NB), 0); // another program holds the device
@@ -173,8 +169,7 @@ TEST_F(PtyTest, OneOpenAtATime)
     running.waitForFinished();
 }
 
-// Whoever notices first (Qt's notifier in line test mode, where nothing polls) lets go; no later call hides
-// why.
+// Whoever notices first lets go; no later call hides why.
 struct VanishedDevice : PtyTest, ::testing::WithParamInterface<std::string> {};
 
 TEST_P(VanishedDevice, IsLetGoAtOnceAndThePortGoesSilentWithoutSpinning)
@@ -197,8 +192,7 @@ TEST_P(VanishedDevice, IsLetGoAtOnceAndThePortGoesSilentWithoutSpinning)
 INSTANTIATE_TEST_SUITE_P(NoticedBy, VanishedDevice, ::testing::Values("Read", "Break", "EventLoop"),
                          [](const auto& info) { return info.param; });
 
-// The driver counts breaks since it was loaded; the first query after an open (previous -1) takes the
-// baseline.
+// The first query after an open (previous -1) takes the driver's count as the baseline.
 TEST(BreakSeenBetween, OnlyACountThatMovedIsABreak)
 {
     EXPECT_EQ(BreakSeenBetween(-1, 9), BreakSeen::No);

@@ -24,8 +24,8 @@ struct SerialLineTest : ::testing::Test, SentBytesSink {
     SerialLine line{port, clock, view, names};
 };
 
-// COMn is index n-1 on the user's mapping, else on the fixed ranges; each row shows the device opened or
-// the error. Rows run in order on one line, so an error that outlived its open would show in the next row.
+// COMn is index n-1 on the user's mapping, else on the fixed ranges; in turn on one line, so an error that
+// outlived its open would show in the next.
 TEST_F(SerialLineTest, ComNumberIsIndexPlusOneOnItsDevice)
 {
     names.SetMapping(33, "/dev/serial/by-id/usb-probe");
@@ -40,9 +40,8 @@ TEST_F(SerialLineTest, ComNumberIsIndexPlusOneOnItsDevice)
               "/dev/serial/by-id/usb-probe|/dev/ttyUSB1|/dev/ttyACM0|no device is known for COM2147483648|");
 }
 
-// Opens write the format, the rate and the boxes' levels with no flow control; a re-apply raises checked
-// lines and leaves unchecked ones as reported; a transmit is logged first, then paced. Reads clear bit 7
-// on 7E1 (read through an 8-bit line, it holds the parity bit), not on 8N1.
+// A re-apply raises checked lines and leaves unchecked ones as the open wrote them; a transmit is logged
+// first, then paced. Reads clear bit 7 (the parity bit of 7E1 through an 8-bit line), not on 8N1.
 TEST_F(SerialLineTest, PortCallsInOrder)
 {
     const std::uint8_t msg[] = {'/', '?', '!'};
