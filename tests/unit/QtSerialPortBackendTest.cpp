@@ -76,13 +76,15 @@ struct PtyTest : ::testing::Test {
         }
         return got;
     }
-    // Bytes in the driver, once `least` came or 3 s passed.
-    int InDriver(int least = 0)
+    // The far end sends `b`; once it is in the driver, the event loop turns: what it left there.
+    int LeftInDriver(const std::string& b)
     {
+        FarWrites(b);
         int n = -1;
-        for (int ms = 0; ms < 3000 && ::ioctl(slaveFd, FIONREAD, &n) == 0 && n < least; ++ms)
+        for (int ms = 0; ms < 3000 && ::ioctl(slaveFd, FIONREAD, &n) == 0 && n < int(b.size()); ++ms)
             ::usleep(1000);
-        return n;
+        QCoreApplication::processEvents();
+        return ::ioctl(slaveFd, FIONREAD, &n) == 0 ? n : -1;
     }
 
     int master = -1, slaveFd = -1;
@@ -97,15 +99,9 @@ TEST_F(PtyTest, CarriesBytesBothWays)
     ASSERT_TRUE(port.Open(slave, k7E1, false)) << port.LastError();
     EXPECT_EQ(Send("/") + Send("?") + Send("!"), 3u) << "one byte per call, as the paced transmit writes";
     EXPECT_EQ(Received(3, 0), "/?!");
-    FarWrites("xy");
-    InDriver(2);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(InDriver(), 2) << "the open left the read notifier on";
+    EXPECT_EQ(LeftInDriver("xy"), 2) << "the open left the read notifier on";
     ASSERT_EQ(Received(1, 1), "x"); // "y" now waits in QSerialPort's buffer
-    FarWrites("stale");
-    InDriver(5);
-    QCoreApplication::processEvents();
-    ASSERT_EQ(InDriver(), 5) << "the read left the read notifier on";
+    ASSERT_EQ(LeftInDriver("stale"), 5) << "the read left the read notifier on";
     EXPECT_TRUE(port.Purge());
 
     EXPECT_FALSE(port.SetRts(false) || port.SetDtr(false) || port.LastError().empty()) << "refused, with why";
@@ -115,10 +111,7 @@ TEST_F(PtyTest, CarriesBytesBothWays)
     EXPECT_EQ(port.TakeBreakSeen(), BreakSeen::Unsupported);
 
     ASSERT_TRUE(port.Open(slave, k7E1, true)) << "line test mode";
-    FarWrites("x");
-    InDriver(1);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(InDriver(), 0) << "no notifier took the byte";
+    EXPECT_EQ(LeftInDriver("x"), 0) << "no notifier took the byte";
     EXPECT_EQ(Received(1), "x");
     const auto start = std::chrono::steady_clock::now();
     const std::size_t taken = Send(std::string(1 << 20, 'x')); // the far end reads no more: the queue fills
