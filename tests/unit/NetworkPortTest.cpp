@@ -108,8 +108,7 @@ TEST(NetworkPort, CarriesLineSettingsControlsBreaksAndEveryByteAndSaysWhyItFaile
     // The next open is a new connection: raw, with the parity done here; then the server drops it.
     greeting.clear();
     ASSERT_TRUE(port.Open("tcp" + at + "?parity=soft", line, false)) << port.LastError();
-    const std::uint8_t request[] = {'/', '?', '!', '\r', '\n'};
-    port.Write(request, sizeof request);
+    EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>("/?!\r\n"), 5), 5u);
     expectSent("af 3f 21 8d 0a");
     send("\xaf\x2f"s + "x");
     client->disconnectFromHost();
