@@ -23,15 +23,20 @@ const std::string kNormal = "test=0 break=0 txd=red rxd=red";
 const std::string kInTest = "test=1 break=0 txd=red rxd=red refreshing open";
 constexpr int kStartupHeight = 317;
 
-struct LineTestTest : ::testing::Test {
-    LineTestTest()
-    {
-        lineTest.SetLayoutHeight(kStartupHeight);
-        names.SetMapping(1, "/dev/ttyS0");
-    }
+// Break enters the mode holding it (one box if the open fails); Read leaves the port as it is; RTS and DTR
+// follow their own box; a tick changes RxD only, and a tool tip says why RxD stays red where it must.
+TEST(LineTest, EventsInTurn)
+{
+    test::FakeClock clock;
+    test::FakePort port{&clock};
+    test::RecordingView view;
+    PortNames names;
+    names.SetMapping(1, "/dev/ttyS0");
+    SerialLine serial{port, clock, view, names};
+    LineTest lineTest{serial, view};
+    lineTest.SetLayoutHeight(kStartupHeight);
     // Forwards one event as the window does: "port calls / view calls (timers, discs, boxes) / state".
-    std::string On(void (LineTest::*event)())
-    {
+    const auto on = [&](void (LineTest::*event)()) {
         port.calls.clear(), view.journal.clear(), view.windowBottoms.clear(), view.toolTips.clear();
         (lineTest.*event)();
         std::string portCalls, viewCalls;
@@ -44,7 +49,7 @@ struct LineTestTest : ::testing::Test {
         // Every Test (a second one, one inside Break, a failed one) moves the bottom to the same place.
         EXPECT_EQ(view.windowBottoms,
                   std::vector<int>(viewCalls.rfind(kStopPoll, 0) == 0, kStartupHeight + 50));
-        const auto disc = [this](int g) {
+        const auto disc = [&](int g) {
             return view.visible.count(g) && view.visible.at(g) ? "green" : "red";
         };
         return portCalls + " / " + viewCalls + " / test=" + std::to_string(serial.m_testMode)
@@ -52,57 +57,44 @@ struct LineTestTest : ::testing::Test {
                + " rxd=" + disc(IDC_RXD_GREEN) + (view.TimerRunning(TIMER_LINE_STATUS) ? " refreshing" : "")
                + (serial.IsOpen() ? " open" : "")
                + (view.toolTips.count(IDC_RXD_RED) ? " tip='" + view.toolTips.at(IDC_RXD_RED) + "'" : "");
-    }
-
-    test::FakeClock clock;
-    test::FakePort port{&clock};
-    test::RecordingView view;
-    PortNames names;
-    SerialLine serial{port, clock, view, names};
-    LineTest lineTest{serial, view};
-};
-
-// Break enters the mode holding it (one box if the open fails); Read leaves the port as it is; RTS and DTR
-// follow their own box; a tick changes RxD only, and a tool tip says why RxD stays red where it must.
-TEST_F(LineTestTest, EventsInTurn)
-{
+    };
     port.failOpen = true;
-    EXPECT_EQ(On(&LineTest::OnBreak), kOpen + " / " + kEnterFailed + " / " + kNormal);
+    EXPECT_EQ(on(&LineTest::OnBreak), kOpen + " / " + kEnterFailed + " / " + kNormal);
     port.failOpen = false;
     const std::string breakOn = "test=1 break=1 txd=green rxd=red refreshing open";
-    EXPECT_EQ(On(&LineTest::OnBreak),
+    EXPECT_EQ(on(&LineTest::OnBreak),
               kOpen + "break off|break on| / " + kEntered + kTxdGreen + " / " + breakOn);
-    EXPECT_EQ(On(&LineTest::OnBreak), "break off| / " + kTxdRed + " / " + kInTest);
+    EXPECT_EQ(on(&LineTest::OnBreak), "break off| / " + kTxdRed + " / " + kInTest);
     lineTest.OnBreak();
-    EXPECT_EQ(On(&LineTest::LeaveLineTest), " / " + kStopRefresh + kReset + " / " + kNormal + " open");
+    EXPECT_EQ(on(&LineTest::LeaveLineTest), " / " + kStopRefresh + kReset + " / " + kNormal + " open");
     lineTest.OnTest();
     lineTest.OnBreak();
     port.failOpen = true;
-    EXPECT_EQ(On(&LineTest::OnTest),
+    EXPECT_EQ(on(&LineTest::OnTest),
               "close|" + kOpen + " / " + kEnterFailed + " / " + kNormal + " refreshing");
     port.failOpen = false;
     port.breakSeen = BreakSeen::Yes;
-    EXPECT_EQ(On(&LineTest::RefreshLineStatus),
+    EXPECT_EQ(on(&LineTest::RefreshLineStatus),
               " / " + kStopRefresh + kArmRefresh + " / " + kNormal + " refreshing");
 
     // From a readout polling an open port.
     ASSERT_EQ(serial.OpenPort(), 0);
     view.StartTimer(TIMER_RECEIVE, std::chrono::milliseconds(50));
-    EXPECT_EQ(On(&LineTest::OnDtr), "dtr on| /  / " + kNormal + " refreshing open");
-    EXPECT_EQ(On(&LineTest::OnTest), "close|" + kOpen + "break off| / " + kEntered + " / " + kInTest);
+    EXPECT_EQ(on(&LineTest::OnDtr), "dtr on| /  / " + kNormal + " refreshing open");
+    EXPECT_EQ(on(&LineTest::OnTest), "close|" + kOpen + "break off| / " + kEntered + " / " + kInTest);
     view.checks[IDC_RTS] = false;
-    EXPECT_EQ(On(&LineTest::OnRts), "rts off| /  / " + kInTest);
+    EXPECT_EQ(on(&LineTest::OnRts), "rts off| /  / " + kInTest);
     view.checks = {{IDC_RTS, true}, {IDC_DTR, false}};
-    EXPECT_EQ(On(&LineTest::OnDtr), "dtr off| /  / " + kInTest);
+    EXPECT_EQ(on(&LineTest::OnDtr), "dtr off| /  / " + kInTest);
     port.breakSeen = BreakSeen::Unsupported;
-    EXPECT_EQ(On(&LineTest::RefreshLineStatus),
+    EXPECT_EQ(on(&LineTest::RefreshLineStatus),
               "breakseen| / " + kTickRed + " / " + kInTest + " tip='This port cannot report breaks on RxD'");
     port.breakSeen = BreakSeen::Yes;
-    EXPECT_EQ(On(&LineTest::RefreshLineStatus),
+    EXPECT_EQ(on(&LineTest::RefreshLineStatus),
               "breakseen| / " + kStopRefresh + "hide 1045|show 1046|" + kArmRefresh
                   + " / test=1 break=0 txd=red rxd=green refreshing open tip=''");
     serial.ClosePort();
-    EXPECT_EQ(On(&LineTest::OnBreak),
+    EXPECT_EQ(on(&LineTest::OnBreak),
               " / message Port COM is not opened| / test=1 break=0 txd=red rxd=green refreshing");
 }
 
