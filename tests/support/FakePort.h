@@ -13,7 +13,7 @@
 namespace varnel::test {
 
 // A scripted peer: records every call in order (as text, for readable
-// assertions), delivers queued bytes to reads and can fail opening and breaks.
+// assertions), delivers queued bytes to reads and can fail opening.
 class FakePort final : public Port {
 public:
     explicit FakePort(FakeClock* clock = nullptr) : m_clock(clock) {}
@@ -53,7 +53,7 @@ public:
         return n;
     }
     bool Purge() override { return Call("purge"); }
-    bool SetBreak(bool on) override { return Call(on ? "break on" : "break off") && !failBreak; }
+    bool SetBreak(bool on) override { return Call(on ? "break on" : "break off"); }
     bool SetRts(bool on) override { return Call(on ? "rts on" : "rts off"); }
     bool SetDtr(bool on) override { return Call(on ? "dtr on" : "dtr off"); }
     BreakSeen TakeBreakSeen() override
@@ -86,10 +86,8 @@ public:
     }
 
     bool failOpen = false;
-    bool failBreak = false;
     BreakSeen breakSeen = BreakSeen::No;
     std::string lastError = "No such file or directory"; // what a failed open reports
-    // State seen by the peer.
     bool open = false;
     std::string device;
     std::vector<std::uint8_t> written;
