@@ -46,61 +46,59 @@ class DriverWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void boxesAndLineTestOnTheUart();
-};
-
-void DriverWindowTest::boxesAndLineTestOnTheUart()
-{
-    // The probe descriptor is opened first, so that its own open raises no line later.
-    const int probe = open("/dev/ttyS1", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    QVERIFY(probe >= 0);
-    // The window with the real backend on COM2, which is /dev/ttyS1 by default.
-    QtSerialPortBackend port;
-    SystemClock clock;
-    PortNames names;
-    WindowSettings settings{1};
-    CReadoutDlg dlg{port, clock, names, settings, "Log1107.txt"};
-    // The window has nothing to say to a user here: any message is a failure.
-    dlg.SetMessageHandler([](const std::string& text, MessageIcon) { QFAIL(text.c_str()); });
-    dlg.show();
-    const auto click = [&dlg](int id) { static_cast<QAbstractButton*>(dlg.Control(id))->click(); };
-    const auto shown = [&dlg](int id) { return dlg.Control(id)->isVisible(); };
-    click(IDC_TEST);
-    QCOMPARE(ModemLines(probe), kBothLines);
-    for (const auto& [id, line] : {std::pair{IDC_RTS, TIOCM_RTS}, std::pair{IDC_DTR, TIOCM_DTR}}) {
-        click(id);
-        QCOMPARE(ModemLines(probe), kBothLines & ~line);
-        click(id);
+    void boxesAndLineTestOnTheUart()
+    {
+        // The probe descriptor is opened first, so that its own open raises no line later.
+        const int probe = open("/dev/ttyS1", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(probe >= 0);
+        // The window with the real backend on COM2, which is /dev/ttyS1 by default.
+        QtSerialPortBackend port;
+        SystemClock clock;
+        PortNames names;
+        WindowSettings settings{1};
+        CReadoutDlg dlg{port, clock, names, settings, "Log1107.txt"};
+        // The window has nothing to say to a user here: any message is a failure.
+        dlg.SetMessageHandler([](const std::string& text, MessageIcon) { QFAIL(text.c_str()); });
+        dlg.show();
+        const auto click = [&dlg](int id) { static_cast<QAbstractButton*>(dlg.Control(id))->click(); };
+        const auto shown = [&dlg](int id) { return dlg.Control(id)->isVisible(); };
+        click(IDC_TEST);
         QCOMPARE(ModemLines(probe), kBothLines);
-    }
-    // An unchecked box keeps its line lowered through the next open.
-    click(IDC_RTS);
-    click(IDC_TEST);
-    QCOMPARE(ModemLines(probe), TIOCM_DTR);
+        for (const auto& [id, line] : {std::pair{IDC_RTS, TIOCM_RTS}, std::pair{IDC_DTR, TIOCM_DTR}}) {
+            click(id);
+            QCOMPARE(ModemLines(probe), kBothLines & ~line);
+            click(id);
+            QCOMPARE(ModemLines(probe), kBothLines);
+        }
+        // An unchecked box keeps its line lowered through the next open.
+        click(IDC_RTS);
+        click(IDC_TEST);
+        QCOMPARE(ModemLines(probe), TIOCM_DTR);
 
-    // The line test, reopened just now: the line control register and RxD, TxD.
-    QCOMPARE(LineControlRegister() & 0x3F, kSevenEvenOne);
-    // Three refreshes on a quiet line: red throughout.
-    for (int i = 0; i < 30; ++i) {
-        QTest::qWait(50);
-        QVERIFY2(!shown(IDC_RXD_GREEN) && shown(IDC_RXD_RED), "RxD green without a break");
-    }
-    // The host sends a break when asked by a request file in the shared results
-    // folder (the current directory), and removes the file when done.
-    std::ofstream("request.new") << "break\n";
-    QCOMPARE(std::rename("request.new", "request"), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(access("request", F_OK) != 0, 30000);
-    QTRY_VERIFY_WITH_TIMEOUT(shown(IDC_RXD_GREEN) && !shown(IDC_RXD_RED), 10000);
-    // A later refresh without a new break goes back to red.
-    QTRY_VERIFY_WITH_TIMEOUT(!shown(IDC_RXD_GREEN) && shown(IDC_RXD_RED), 10000);
+        // The line test, reopened just now: the line control register and RxD, TxD.
+        QCOMPARE(LineControlRegister() & 0x3F, kSevenEvenOne);
+        // Three refreshes on a quiet line: red throughout.
+        for (int i = 0; i < 30; ++i) {
+            QTest::qWait(50);
+            QVERIFY2(!shown(IDC_RXD_GREEN) && shown(IDC_RXD_RED), "RxD green without a break");
+        }
+        // The host sends a break when asked by a request file in the shared results
+        // folder (the current directory), and removes the file when done.
+        std::ofstream("request.new") << "break\n";
+        QCOMPARE(std::rename("request.new", "request"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(access("request", F_OK) != 0, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(shown(IDC_RXD_GREEN) && !shown(IDC_RXD_RED), 10000);
+        // A later refresh without a new break goes back to red.
+        QTRY_VERIFY_WITH_TIMEOUT(!shown(IDC_RXD_GREEN) && shown(IDC_RXD_RED), 10000);
 
-    click(IDC_BREAK);
-    QCOMPARE(LineControlRegister() & kBreakBit, kBreakBit);
-    QVERIFY(shown(IDC_TXD_GREEN) && !shown(IDC_TXD_RED));
-    click(IDC_BREAK);
-    QCOMPARE(LineControlRegister() & kBreakBit, 0);
-    QVERIFY(!shown(IDC_TXD_GREEN) && shown(IDC_TXD_RED));
-}
+        click(IDC_BREAK);
+        QCOMPARE(LineControlRegister() & kBreakBit, kBreakBit);
+        QVERIFY(shown(IDC_TXD_GREEN) && !shown(IDC_TXD_RED));
+        click(IDC_BREAK);
+        QCOMPARE(LineControlRegister() & kBreakBit, 0);
+        QVERIFY(!shown(IDC_TXD_GREEN) && shown(IDC_TXD_RED));
+    }
+};
 
 QTEST_MAIN(DriverWindowTest)
 #include "DriverWindowTest.moc"

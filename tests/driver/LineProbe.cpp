@@ -34,13 +34,9 @@ std::string State(int fd)
 
 int main(int argc, char** argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: LineProbe DEVICE COMMAND [ARG...]\n");
-        return 64;
-    }
-    const int fd = open(argv[1], O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = argc < 3 ? -1 : open(argv[1], O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        std::perror(argv[1]);
+        std::perror("LineProbe DEVICE COMMAND [ARG...]");
         return 66;
     }
     const pid_t child = fork();
