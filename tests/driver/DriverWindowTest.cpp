@@ -8,7 +8,6 @@
 #include <QAbstractButton>
 #include <QtTest>
 
-#include <cstdio>
 #include <fstream>
 
 #include <fcntl.h>
@@ -82,10 +81,10 @@ private slots:
             QTest::qWait(50);
             QVERIFY2(!shown(IDC_RXD_GREEN) && shown(IDC_RXD_RED), "RxD green without a break");
         }
-        // The host sends a break when asked by a request file in the shared results
-        // folder (the current directory), and removes the file when done.
+        // The host sends a break when asked by a request file in the shared results folder (the current
+        // directory), and removes the file when done.
         std::ofstream("request.new") << "break\n";
-        QCOMPARE(std::rename("request.new", "request"), 0);
+        QVERIFY(QFile::rename("request.new", "request"));
         QTRY_VERIFY_WITH_TIMEOUT(access("request", F_OK) != 0, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(shown(IDC_RXD_GREEN) && !shown(IDC_RXD_RED), 10000);
         // A later refresh without a new break goes back to red.

@@ -20,14 +20,9 @@ std::string State(int fd)
     if (ioctl(fd, TCGETS2, &t) != 0 || ioctl(fd, TIOCMGET, &lines) != 0)
         return "unreadable";
     const tcflag_t c = t.c_cflag;
-    char state[64];
-    std::snprintf(state, sizeof state, "%u %c%c%c %s %s", t.c_ospeed, "5678"[(c & CSIZE) / CS6],
-                  !(c & PARENB)  ? 'N'
-                  : (c & PARODD) ? 'O'
-                                 : 'E',
-                  (c & CSTOPB) ? '2' : '1', (lines & TIOCM_RTS) ? "RTS" : "rts",
-                  (lines & TIOCM_DTR) ? "DTR" : "dtr");
-    return state;
+    const char parity = !(c & PARENB) ? 'N' : (c & PARODD) ? 'O' : 'E';
+    return std::to_string(t.c_ospeed) + ' ' + "5678"[(c & CSIZE) / CS6] + parity + ((c & CSTOPB) ? '2' : '1')
+           + ((lines & TIOCM_RTS) ? " RTS" : " rts") + ((lines & TIOCM_DTR) ? " DTR" : " dtr");
 }
 
 } // namespace

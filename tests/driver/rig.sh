@@ -115,15 +115,13 @@ while kill -0 "$qemu" 2>/dev/null; do
         qmp "{\"execute\":\"chardev-add\",\"arguments\":{\"id\":\"usb$n\",\"backend\":{\"type\":\"socket\",\"data\":{\"addr\":{\"type\":\"unix\",\"data\":{\"path\":\"$run/usb$n\"}},\"server\":true,\"wait\":false,\"telnet\":true}}}}"
         meter "usb$n" "$run/usb$n" "${slow[@]}" && usb=${pids[-1]}
         qmp "{\"execute\":\"device_add\",\"arguments\":{\"driver\":\"usb-serial\",\"id\":\"probe\",\"chardev\":\"usb$n\",\"bus\":\"xhci.0\"}}" ;;
-    *) echo "rig: unknown request $(cat "$out/request")" >&2 ;;
     esac
     rm -f "$out/request"
 done
 wait "$qemu" && qemu_rc=0 || qemu_rc=$?
-[ "$qemu_rc" = 0 ] || echo "rig: QEMU ended with status $qemu_rc (124: over $limit s)"
 cat "$out/guest.log" 2>/dev/null || true
 [ "$(cat "$out/rc" 2>/dev/null)" = 0 ] && exit 0
-echo "rig: the guest's check '$check' failed or did not finish; its console:"
+echo "rig: the guest's check '$check' failed or did not finish (QEMU's status $qemu_rc, 124: over $limit s); its console:"
 tail -n 30 "$work/console.log" "$work/qemu.log"
 # 134, 139: QEMU aborted or crashed (timeout passes its signal on)
 case $qemu_rc in 134 | 139) [ "$VARNEL_RIG_TRY" = 1 ] && exit 75 ;; esac
