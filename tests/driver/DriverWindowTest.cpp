@@ -16,31 +16,6 @@
 
 using namespace varnel;
 
-namespace {
-
-constexpr int kBothLines = TIOCM_RTS | TIOCM_DTR;
-constexpr int kBreakBit = 0x40;     // line control register: TxD held at space
-constexpr int kSevenEvenOne = 0x1A; // word length 7, one stop bit, even parity on
-
-int ModemLines(int fd)
-{
-    int lines = 0;
-    return ioctl(fd, TIOCMGET, &lines) == 0 ? lines & kBothLines : -1;
-}
-
-int LineControlRegister()
-{
-    off_t base = 0;
-    std::ifstream("/sys/class/tty/ttyS1/port") >> std::hex >> base; // "0x2f8"
-    const int fd = open("/dev/port", O_RDONLY | O_CLOEXEC);
-    unsigned char lcr = 0;
-    const bool ok = pread(fd, &lcr, 1, base + 3) == 1;
-    close(fd); // a failed open leaves -1, which pread and close refuse harmlessly
-    return ok ? lcr : -1;
-}
-
-} // namespace
-
 class DriverWindowTest : public QObject {
     Q_OBJECT
 
@@ -50,6 +25,20 @@ private slots:
         // The probe descriptor is opened first, so that its own open raises no line later.
         const int probe = open("/dev/ttyS1", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         QVERIFY(probe >= 0);
+        constexpr int kBothLines = TIOCM_RTS | TIOCM_DTR;
+        const auto modemLines = [probe] {
+            int lines = 0;
+            return ioctl(probe, TIOCMGET, &lines) == 0 ? lines & kBothLines : -1;
+        };
+        const auto lineControlRegister = [] { // 0x1A: 7 bits, even parity, one stop bit; 0x40: break
+            off_t base = 0;
+            std::ifstream("/sys/class/tty/ttyS1/port") >> std::hex >> base; // "0x2f8"
+            const int fd = open("/dev/port", O_RDONLY | O_CLOEXEC);
+            unsigned char lcr = 0;
+            const bool ok = pread(fd, &lcr, 1, base + 3) == 1;
+            close(fd); // a failed open leaves -1, which pread and close refuse harmlessly
+            return ok ? lcr : -1;
+        };
         // The window with the real backend on COM2, which is /dev/ttyS1 by default.
         QtSerialPortBackend port;
         SystemClock clock;
@@ -62,20 +51,20 @@ private slots:
         const auto click = [&dlg](int id) { static_cast<QAbstractButton*>(dlg.Control(id))->click(); };
         const auto shown = [&dlg](int id) { return dlg.Control(id)->isVisible(); };
         click(IDC_TEST);
-        QCOMPARE(ModemLines(probe), kBothLines);
+        QCOMPARE(modemLines(), kBothLines);
         for (const auto& [id, line] : {std::pair{IDC_RTS, TIOCM_RTS}, std::pair{IDC_DTR, TIOCM_DTR}}) {
             click(id);
-            QCOMPARE(ModemLines(probe), kBothLines & ~line);
+            QCOMPARE(modemLines(), kBothLines & ~line);
             click(id);
-            QCOMPARE(ModemLines(probe), kBothLines);
+            QCOMPARE(modemLines(), kBothLines);
         }
         // An unchecked box keeps its line lowered through the next open.
         click(IDC_RTS);
         click(IDC_TEST);
-        QCOMPARE(ModemLines(probe), TIOCM_DTR);
+        QCOMPARE(modemLines(), TIOCM_DTR);
 
-        // The line test, reopened just now: the line control register and RxD, TxD.
-        QCOMPARE(LineControlRegister() & 0x3F, kSevenEvenOne);
+        // The line test, reopened just now: its line settings and RxD, TxD.
+        QCOMPARE(lineControlRegister() & 0x3F, 0x1A);
         // Three refreshes on a quiet line: red throughout.
         for (int i = 0; i < 30; ++i) {
             QTest::qWait(50);
@@ -91,10 +80,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!shown(IDC_RXD_GREEN) && shown(IDC_RXD_RED), 10000);
 
         click(IDC_BREAK);
-        QCOMPARE(LineControlRegister() & kBreakBit, kBreakBit);
+        QCOMPARE(lineControlRegister() & 0x40, 0x40);
         QVERIFY(shown(IDC_TXD_GREEN) && !shown(IDC_TXD_RED));
         click(IDC_BREAK);
-        QCOMPARE(LineControlRegister() & kBreakBit, 0);
+        QCOMPARE(lineControlRegister() & 0x40, 0);
         QVERIFY(!shown(IDC_TXD_GREEN) && shown(IDC_TXD_RED));
     }
 };

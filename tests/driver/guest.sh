@@ -8,8 +8,7 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 bin=$VARNEL_BUILD
 read=$bin/src/cli/varnel-read
 fail() { echo "FAIL: $*"; failed=1; }
-# Waits up to 30 s for a condition.
-await() { for _ in $(seq 300); do eval "$1" && return 0; sleep 0.1; done; fail "timed out waiting for: $1"; return 1; }
+await() { for _ in $(seq 300); do eval "$1" && return 0; sleep 0.1; done; fail "timed out waiting for: $1"; return 1; } # 30 s
 # The host acts on the request file and removes it when done.
 ask() { echo "$1" > request.new && mv request.new request && await '[ ! -e request ]'; }
 
