@@ -20,27 +20,18 @@ std::string State(int fd)
     if (ioctl(fd, TCGETS2, &t) != 0 || ioctl(fd, TIOCMGET, &lines) != 0)
         return "unreadable";
     const tcflag_t c = t.c_cflag;
-    char state[64];
-    std::snprintf(state, sizeof state, "%u %c%c%c %s %s", t.c_ospeed, "5678"[(c & CSIZE) / CS6],
-                  !(c & PARENB)  ? 'N'
-                  : (c & PARODD) ? 'O'
-                                 : 'E',
-                  (c & CSTOPB) ? '2' : '1', (lines & TIOCM_RTS) ? "RTS" : "rts",
-                  (lines & TIOCM_DTR) ? "DTR" : "dtr");
-    return state;
+    const char parity = !(c & PARENB) ? 'N' : (c & PARODD) ? 'O' : 'E';
+    return std::to_string(t.c_ospeed) + ' ' + "5678"[(c & CSIZE) / CS6] + parity + ((c & CSTOPB) ? '2' : '1')
+           + ((lines & TIOCM_RTS) ? " RTS" : " rts") + ((lines & TIOCM_DTR) ? " DTR" : " dtr");
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: LineProbe DEVICE COMMAND [ARG...]\n");
-        return 64;
-    }
-    const int fd = open(argv[1], O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = argc < 3 ? -1 : open(argv[1], O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        std::perror(argv[1]);
+        std::perror("LineProbe DEVICE COMMAND [ARG...]");
         return 66;
     }
     const pid_t child = fork();

@@ -1,8 +1,6 @@
 #!/bin/busybox sh
-# The guest's init: loads the modules for the shared folders, mounts the
-# host's root read-only with the results folder writable on /run/out (on a
-# tmpfs of the guest's own, so that no folder of the host's is hidden), runs
-# the job there, and powers the guest off whatever happens.
+# The guest's init: the host's root read-only, the results folder writable on /run/out (on a tmpfs
+# of the guest's own, so that no folder of the host's is hidden), the job run there, then power off.
 b=/bin/busybox
 $b mount -t proc proc /proc
 $b mount -t devtmpfs dev /dev

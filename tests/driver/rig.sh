@@ -7,19 +7,17 @@ check=$1
 build=$(cd "$2" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 limit=${VARNEL_DRIVER_LIMIT:-400} # seconds for the whole guest
-sim=$build/tools/meter-sim/varnel-meter-sim
 skip() { echo "SKIP: $*"; exit 77; }
+await() { for _ in $(seq 300); do eval "$1" && return; sleep 0.1; done; false; }
 
 # QEMU's USB serial device has been seen to crash QEMU itself at an unplug now
 # and then: that says nothing of ours, so such a guest is booted once more.
 if [ -z "${VARNEL_RIG_TRY:-}" ]; then
-    for try in 1 2; do
-        rc=0 # this try's status alone, never the one before's
-        VARNEL_RIG_TRY=$try bash "$0" "$@" || rc=$?
-        [ "$rc" = 75 ] || exit "$rc"
-        echo "rig: QEMU crashed; booting the guest once more"
-    done
-    exit 1
+    rc=0
+    VARNEL_RIG_TRY=1 bash "$0" "$@" || rc=$?
+    [ "$rc" = 75 ] || exit "$rc"
+    echo "rig: QEMU crashed; booting the guest once more"
+    VARNEL_RIG_TRY=2 exec bash "$0" "$@"
 fi
 [ "$(uname -sm)" = "Linux x86_64" ] || skip "the guest needs a Linux x86-64 host"
 command -v qemu-system-x86_64 >/dev/null || skip "no qemu-system-x86_64 (scripts/setup-deps installs it)"
@@ -35,18 +33,11 @@ kernel=$(
     pkg=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n1)
     if [ -n "$pkg" ] && [ ! -e "$cache/$pkg/vmlinuz" ]; then
         tmp=$(mktemp -d "$cache/fetch.XXXXXX")
-        if (cd "$tmp" && apt-get download -qq -o APT::Sandbox::User="$(id -un)" "$pkg" && dpkg-deb -x ./*.deb root &&
-            mkdir -p k/lib && cp root/boot/vmlinuz-* k/vmlinuz) >&2; then
-            for m in $modules; do
-                f=$(find "$tmp/root/lib/modules" -name "$m.ko*" | head -n1)
-                case $f in
-                *.zst) zstd -qdc "$f" ;;
-                ?*) xz -dcf "$f" ;; # .ko.xz, or a plain .ko passed through
-                *) echo "rig: $pkg has no module $m" >&2 ;;
-                esac > "$tmp/k/lib/$m.ko"
-            done
+        # A module missing from the package is left empty: the guest says it did not load.
+        (cd "$tmp" && apt-get download -qq -o APT::Sandbox::User="$(id -un)" "$pkg" && dpkg-deb -x ./*.deb root &&
+            mkdir -p k/lib && cp root/boot/vmlinuz-* k/vmlinuz &&
+            for m in $modules; do find root/lib/modules -name "$m.ko*" -exec xz -dcf {} + > "k/lib/$m.ko"; done) >&2 &&
             rm -rf "$cache"/linux-image-* && mv "$tmp/k" "$cache/$pkg"
-        fi
         rm -rf "$tmp"
     fi
     # Without package lists (no apt-get update yet) a kernel fetched before still serves.
@@ -92,23 +83,20 @@ pids+=("$qemu" $!)
 qmp() { printf '%s\n' "$1" >&7; }
 qmp '{"execute":"qmp_capabilities"}'
 
-# The meter on a line: connects to QEMU's socket; done once it said so.
+# The meter on a line: connects to QEMU's socket; done once it said so. Its pid: ${pids[-1]}.
 meter() { # NAME SOCKET ARGS...
     local name=$1 sock=$2
-    shift 2
-    for _ in $(seq 300); do [ -S "$sock" ] && break; sleep 0.1; done
-    "$sim" --socket "$sock" --report "$out/$name-report.jsonl" "$@" > "$work/$name.out" 2> "$work/$name.log" &
+    await '[ -S "$sock" ]'
+    "$build/tools/meter-sim/varnel-meter-sim" --socket "$sock" --report "$out/$name-report.jsonl" "${@:3}" \
+        > "$work/$name.out" 2> "$work/$name.log" &
     pids+=($!)
-    last=$!
-    for _ in $(seq 300); do [ -s "$work/$name.out" ] && return 0; sleep 0.1; done
-    echo "rig: the meter on $sock did not connect: $(cat "$work/$name.log" "$work/qemu.log")" >&2
-    return 1
+    await '[ -s "$work/$name.out" ]' || { echo "rig: no meter on $sock: $(cat "$work/$name.log")" >&2; return 1; }
 }
 meter uart "$run/uart"
-uart=$last
+uart=${pids[-1]}
 # The USB meter answers at 2400 Bd, so that an unplug lands in the middle of its block.
 slow=(--identification '/VAR3\2VARNEL-SIM')
-[ "$check" = unplug ] && meter usb1 "$run/usb1" "${slow[@]}" && usb=$last
+[ "$check" = unplug ] && meter usb1 "$run/usb1" "${slow[@]}" && usb=${pids[-1]}
 
 # What the guest asks of the host: it writes a request file and waits until it is gone.
 n=1
@@ -119,26 +107,22 @@ while kill -0 "$qemu" 2>/dev/null; do
     break) kill -USR1 "$uart" ;;
     unplug)
         qmp '{"execute":"device_del","arguments":{"id":"probe"}}'
-        for _ in $(seq 100); do grep -q DEVICE_DELETED "$work/qmp.log" && break; sleep 0.1; done
+        await 'grep -q DEVICE_DELETED "$work/qmp.log"' || true
         # The meter's line goes with the probe: nothing it sent since may wait in the socket.
         kill "$usb" 2>/dev/null || true ;;
     plug)
         n=$((n + 1))
         qmp "{\"execute\":\"chardev-add\",\"arguments\":{\"id\":\"usb$n\",\"backend\":{\"type\":\"socket\",\"data\":{\"addr\":{\"type\":\"unix\",\"data\":{\"path\":\"$run/usb$n\"}},\"server\":true,\"wait\":false,\"telnet\":true}}}}"
-        meter "usb$n" "$run/usb$n" "${slow[@]}" && usb=$last
+        meter "usb$n" "$run/usb$n" "${slow[@]}" && usb=${pids[-1]}
         qmp "{\"execute\":\"device_add\",\"arguments\":{\"driver\":\"usb-serial\",\"id\":\"probe\",\"chardev\":\"usb$n\",\"bus\":\"xhci.0\"}}" ;;
-    *) echo "rig: unknown request $(cat "$out/request")" >&2 ;;
     esac
     rm -f "$out/request"
 done
 wait "$qemu" && qemu_rc=0 || qemu_rc=$?
-[ "$qemu_rc" = 0 ] || echo "rig: QEMU ended with status $qemu_rc (124: over $limit s)"
-
 cat "$out/guest.log" 2>/dev/null || true
-if [ "$(cat "$out/rc" 2>/dev/null)" != 0 ]; then
-    echo "rig: the guest's check '$check' failed or did not finish; its console:"
-    tail -n 30 "$work/console.log" "$work/qemu.log"
-    # 134, 139: QEMU aborted or crashed (timeout passes its signal on)
-    case $qemu_rc in 134 | 139) [ "$VARNEL_RIG_TRY" = 1 ] && exit 75 ;; esac
-    exit 1
-fi
+[ "$(cat "$out/rc" 2>/dev/null)" = 0 ] && exit 0
+echo "rig: the guest's check '$check' failed or did not finish (QEMU's status $qemu_rc, 124: over $limit s); its console:"
+tail -n 30 "$work/console.log" "$work/qemu.log"
+# 134, 139: QEMU aborted or crashed (timeout passes its signal on)
+case $qemu_rc in 134 | 139) [ "$VARNEL_RIG_TRY" = 1 ] && exit 75 ;; esac
+exit 1

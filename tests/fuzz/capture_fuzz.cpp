@@ -4,19 +4,6 @@
 
 #include "PushMeter.h"
 
-namespace {
-
-using Records = std::vector<varnel::sim::CaptureRecord>;
-
-bool Same(const Records& a, const Records& b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
-        return x.at == y.at && x.fromReader == y.fromReader && x.bytes == y.bytes;
-    });
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace varnel;
@@ -24,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string file = dir.File("cap.txt");
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    Records records;
+    std::vector<sim::CaptureRecord> records, again;
     std::string error;
     if (sim::LoadCapture(file, records, error) != sim::CaptureLoad::Ok) {
         const std::size_t lines = static_cast<std::size_t>(std::count(data, data + size, '\n')) + 1;
@@ -38,15 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& r : records) {
         text += std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(r.at).count())
                 + (r.fromReader ? " >" : " <");
-        for (const unsigned char b : r.bytes) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, " %02X", b);
-            text += hex;
-        }
+        for (const unsigned char b : r.bytes)
+            text += {' ', "0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
         text += '\n';
     }
     std::ofstream(file, std::ios::binary) << text;
-    Records again;
-    FUZZ_CHECK(sim::LoadCapture(file, again, error) == sim::CaptureLoad::Ok && Same(again, records));
+    FUZZ_CHECK(
+        sim::LoadCapture(file, again, error) == sim::CaptureLoad::Ok
+        && std::equal(again.begin(), again.end(), records.begin(), records.end(), [](auto& x, auto& y) {
+               return x.at == y.at && x.fromReader == y.fromReader && x.bytes == y.bytes;
+           }));
     return 0;
 }

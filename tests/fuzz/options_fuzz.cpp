@@ -8,35 +8,22 @@
 #include "readout/BaudChoices.h"
 #include "readout/DeviceAddress.h"
 
+#include <iterator>
 #include <sstream>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     using namespace varnel;
     // Arguments are the input's NUL-separated pieces; a few names of options make them likely.
-    static const char* const words[] = {"--port",
-                                        "--initial-baud",
-                                        "--transmit-baud",
-                                        "--format",
-                                        "--address",
-                                        "--listen",
-                                        "--count",
-                                        "--framing",
-                                        "--capture",
-                                        "--help",
-                                        "--version",
-                                        "auto",
-                                        "9600",
-                                        "115200",
-                                        "8N1",
-                                        "json",
-                                        "COM1"};
+    static std::istringstream list(
+        "--port --initial-baud --transmit-baud --format --address --listen --count "
+        "--framing --capture --help --version auto 9600 115200 8N1 json COM1");
+    static const std::vector<std::string> words{std::istream_iterator<std::string>(list), {}};
     FuzzedDataProvider in(data, size);
     std::vector<std::string> args;
     while (in.remaining_bytes() > 0)
-        args.push_back(in.ConsumeBool()
-                           ? words[in.ConsumeIntegralInRange<std::size_t>(0, std::size(words) - 1)]
-                           : in.ConsumeRandomLengthString(40));
+        args.push_back(in.ConsumeBool() ? words[in.ConsumeIntegralInRange<std::size_t>(0, words.size() - 1)]
+                                        : in.ConsumeRandomLengthString(40));
     std::string error;
     const auto options = cli::ParseOptions(args, error);
     if (!options) {

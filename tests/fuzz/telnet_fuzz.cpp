@@ -10,27 +10,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     std::string sent, expected;
     while (in.remaining_bytes() > 1) {
-        const auto b = static_cast<char>(in.ConsumeIntegral<std::uint8_t>());
+        const auto u = in.ConsumeIntegral<std::uint8_t>();
+        const auto b = static_cast<char>(u);
         switch (in.ConsumeIntegralInRange(0, 3)) {
         case 0: expected += b, sent += sim::TelnetEncode(std::string(1, b)); break;
-        case 1:
-            sent += std::string("\xFF") + static_cast<char>(0xF1 + static_cast<std::uint8_t>(b) % 9);
-            break;
-        case 2:
-            sent += std::string("\xFF") + static_cast<char>(0xFB + static_cast<std::uint8_t>(b) % 4) + b;
-            break;
-        default:
-            sent += "\xFF\xFA" + sim::TelnetEncode(std::string(1, b) + in.ConsumeRandomLengthString(8))
-                    + "\xFF\xF0";
+        case 1: sent += {'\xFF', static_cast<char>(0xF1 + u % 9)}; break;
+        case 2: sent += {'\xFF', static_cast<char>(0xFB + u % 4), b}; break;
+        default: sent += "\xFF\xFA" + sim::TelnetEncode(b + in.ConsumeRandomLengthString(8)) + "\xFF\xF0";
         }
     }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(sent.data());
     sim::TelnetDecoder decoder;
     std::string out;
-    for (std::size_t at = 0; at < sent.size();) {
-        const std::size_t read = std::min<std::size_t>(sent.size() - at, 1 + sent.size() % 7 + at % 5);
-        decoder.Decode(bytes + at, read, out);
-        at += read;
+    for (std::size_t at = 0, read; at < sent.size(); at += read) {
+        read = std::min<std::size_t>(sent.size() - at, 1 + sent.size() % 7 + at % 5);
+        decoder.Decode(reinterpret_cast<const std::uint8_t*>(sent.data()) + at, read, out);
     }
     FUZZ_CHECK(out == expected);
     return 0;

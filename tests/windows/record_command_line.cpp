@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 int main()
 {
@@ -11,7 +10,6 @@ int main()
     std::FILE* f = path != nullptr ? std::fopen(path, "wb") : nullptr;
     if (f == nullptr)
         return 1;
-    const char* line = GetCommandLineA();
-    std::fwrite(line, 1, std::strlen(line), f);
+    std::fputs(GetCommandLineA(), f);
     return std::fclose(f) == 0 ? 0 : 1;
 }
