@@ -89,7 +89,7 @@ TEST(CliRun, PortsFormatsRetriesTelegramsAndStopSignalsEndAsDocumented)
     const std::string bad = "/ABC5X\r\n\0021(2)\r\n\003x";
     const std::string badRows = "/ABC5X\n -- STX -- \n1(2)\t1\t2\n -- ETX -- \n -- BCC -- \n"
                                 " -- BCC error (0x78, expected 0x06) -- \n";
-    // A data line with what each format must escape: a comma, a quote, a backslash, a control byte.
+    // A data line with what JSON must escape: a quote, a backslash, a control byte.
     const std::string reply = "/ABC5X\r\n\0021(2,\"\\\001)\r\n!\r\n\003s";
     const std::string p1 = "/ABC5X\r\n\r\n1(2*kWh)\r\n!2FCF\r\n"; // with its CRC-16/ARC
     const auto jsonl = [](const std::string& rows, const char* check, const char* ms) {
@@ -106,21 +106,15 @@ TEST(CliRun, PortsFormatsRetriesTelegramsAndStopSignalsEndAsDocumented)
         std::string expected;   // exit status, stderr, "--", stdout
         std::string open{};     // the device and rate opened, where it tells
     } cases[] = {
-        {{"--port=com32", "--initial-baud", "9600", "--transmit-baud", "2400", "--format", "csv"},
+        {{"--port=com96", "--initial-baud", "9600", "--transmit-baud", "2400", "--format", "json"},
          {reply},
          {},
-         "0\n--\nData,Code (OBIS),Value,Unit\r\n/ABC5X,,,\r\n -- STX -- ,,,\r\n"
-         "\"1(2,\"\"\\\001)\",1,\"2,\"\"\\\001\",\r\n!,,,\r\n -- ETX -- ,,,\r\n -- BCC -- ,,,\r\n",
-         "/dev/ttyS31 9600"},
-        {{"--port", "COM96", "--format", "json"},
-         {reply},
-         {},
-         "0\n--\n{\"baudRate\": \"9600\", \"protocol\": \"E\", \"flag\": \"ABC\", \"description\": \"X\", "
+         "0\n--\n{\"baudRate\": \"2400\", \"protocol\": \"E\", \"flag\": \"ABC\", \"description\": \"X\", "
          "\"rows\": [\n  {\"data\": \"/ABC5X\"},\n  {\"data\": \" -- STX -- \"},\n"
          "  {\"data\": \"1(2,\\\"\\\\\\u0001)\", \"code\": \"1\", \"value\": \"2,\\\"\\\\\\u0001\"},\n"
          "  {\"data\": \"!\", \"code\": \"\", \"value\": \"\"},\n  {\"data\": \" -- ETX -- \"},\n"
          "  {\"data\": \" -- BCC -- \"}\n], \"blockCheck\": \"ok\"}\n",
-         "/dev/ttyACM31 300"},
+         "/dev/ttyACM31 9600"},
         {{"--port", "COM97"}, {}, {}, "1\nOpen port COM error: COM97: no device is known for COM97\n--\n"},
         {{"--retries", "1"},
          {bad, bad},
