@@ -53,11 +53,7 @@ TEST_F(ProfileFileTest, WriteChangesOnlyItsOwnLine)
         {ours + "\n[Ports]\nCOM33=/dev/x\n", "PosX", "250", ours + "PosX=250\n\n[Ports]\nCOM33=/dev/x\n"},
         {"[Ports]\r\nCOM1=/dev/a", "PortCOM", "2", "[Ports]\r\nCOM1=/dev/a\r\n[Varnel]\r\nPortCOM=2\r\n"},
         {"\xEF\xBB\xBF" + ours, "PortCOM", "2", "\xEF\xBB\xBF[Varnel]\nPortCOM=2\n"},
-        {ours, "PortCOM", "1\0002"s, ours},
-        {ours, "Port=COM", "1", ours},
-        {ours, "[Port", "1", ours},
-        {ours, ";Port", "1", ours},
-        {ours, " ", "1", ours}};
+        {ours, "Port=COM", "1", ours}};
     for (const auto& c : cases) {
         std::ofstream(m_file, std::ios::binary) << c.before;
         EXPECT_EQ(ProfileFile(m_file).WriteString("Varnel", c.key, c.value), c.after != c.before)
@@ -75,10 +71,7 @@ TEST_F(ProfileFileTest, ObstaclesFailQuietlyAndKeepWhatIsThere)
     const fs::path& dir = m_dir.Path();
     std::ofstream(dir / "plain") << "x";
     fs::create_directories(dir / "folder.ini" / "inside");
-    std::ofstream(dir / "large.ini") << "[Varnel]\n"
-                                     << std::string(2 << 20, ';') << "\n"; // too large to be ours
-    for (const auto& path :
-         {dir / "plain" / "Varnel.ini", dir / "folder.ini", dir / "large.ini", fs::path("/proc/self/mem")}) {
+    for (const auto& path : {dir / "plain" / "Varnel.ini", dir / "folder.ini", fs::path("/proc/self/mem")}) {
         const auto write = [&] {
             ProfileFile p(path);
             return p.WriteString("Varnel", "PortCOM", "2") && p.Flush();

@@ -19,7 +19,6 @@ std::string Block(const std::string& lines)
     return "\x02" + body + char(BlockCheck(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()));
 }
 
-// The readout and the push reader on one fake line, with the log in a fresh folder.
 class ReadoutEngineTest : public ::testing::Test {
 protected:
     ReadoutEngineTest() : port(&clock), core(port, clock, view, names, dir.File("Log1107.txt")) {}
