@@ -20,10 +20,7 @@ public:
     }
     std::string ComboItemText(int id, int index) const override
     {
-        const auto it = comboItems.find(id);
-        const bool known =
-            it != comboItems.end() && index >= 0 && index < static_cast<int>(it->second.size());
-        return known ? it->second[static_cast<std::size_t>(index)] : std::string();
+        return comboItems.at(id).at(static_cast<std::size_t>(index));
     }
     bool IsChecked(int id) const override { return checks.count(id) && checks.at(id); }
     void StartTimer(int id, std::chrono::milliseconds period) override
