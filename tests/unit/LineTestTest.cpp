@@ -18,7 +18,6 @@ const std::string kStopPoll = "stop 32771|", kStopRefresh = "stop 32772|", kArmR
 const std::string kReset = kTxdRed + "hide 1046|show 1045|", kEntered = kStopPoll + kReset + kArmRefresh;
 const std::string kEnterFailed = kStopPoll + kReset + "message Open port COM error|";
 const std::string kTickRed = kStopRefresh + "hide 1046|show 1045|" + kArmRefresh;
-// States: the mode flags, the disc shown of each pair, the status refresh, the port, RxD's tool tip.
 const std::string kNormal = "test=0 break=0 txd=red rxd=red";
 const std::string kInTest = "test=1 break=0 txd=red rxd=red refreshing open";
 constexpr int kStartupHeight = 317;
@@ -44,12 +43,9 @@ TEST(LineTest, EventsInTurn)
             portCalls += c + "|";
         for (const auto& c : view.journal)
             viewCalls += c + "|";
-        // Every Test moves the bottom to the same place.
         EXPECT_EQ(view.windowBottoms,
                   std::vector<int>(viewCalls.rfind(kStopPoll, 0) == 0, kStartupHeight + 50));
-        const auto disc = [&](int g) {
-            return view.visible.count(g) && view.visible.at(g) ? "green" : "red";
-        };
+        const auto disc = [&](int g) { return view.visible[g] ? "green" : "red"; };
         return portCalls + " / " + viewCalls + " / test=" + std::to_string(serial.m_testMode)
                + " break=" + std::to_string(serial.m_breakOn) + " txd=" + disc(IDC_TXD_GREEN)
                + " rxd=" + disc(IDC_RXD_GREEN) + (view.TimerRunning(TIMER_LINE_STATUS) ? " refreshing" : "")

@@ -60,9 +60,7 @@ TEST_F(SerialLineTest, PortCallsInOrder)
     line.ApplyPortSettings();
     view.checks[IDC_RTS] = view.checks[IDC_DTR] = true;
     line.ApplyPortSettings();
-    const std::uint32_t start = clock.now;
     line.Transmit(msg, 3);
-    EXPECT_EQ(port.writeTimes, (std::vector<std::uint32_t>{start, start + 50, start + 100}));
     port.failOpen = true;
     EXPECT_EQ(line.OpenPort(), 1);
     EXPECT_EQ(line.OpenError(), port.LastError());
