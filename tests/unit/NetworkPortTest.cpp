@@ -26,8 +26,6 @@ TEST(Rfc2217Session, DataRepliesAndReportsFromTheServersStream)
         // ser2net's greeting: no go-ahead and binary both ways, echo refused, the COM port option accepted.
         {"\xff\xfb\x03\xff\xfd\x03\xff\xfb\x01\xff\xfe\x01\xff\xfd\x00\xff\xfb\x00\xff\xfd\x2c"s,
          "|ff fd 03 ff fb 03 ff fe 01 ff fb 00 ff fd 00|1 0 0"},
-        // An option is answered only when its state changes.
-        {"\xff\xfd\x00\xff\xfd\x00\xff\xfb\x00\xff\xfc\x00"s, "|ff fb 00 ff fd 00 ff fe 00|0 0 0"},
         {"a\xff\xff\0b\xff\xf1\xff\xf3"s + "c", "a\xff\0bc|"s + "|0 0 0"},
         {"\xff\xfd\x2c\xff\xfe\x2c", "|ff fc 2c|2 0 0"},
         // A confirmed break mask shows line state reports.
@@ -46,8 +44,7 @@ TEST(Rfc2217Session, DataRepliesAndReportsFromTheServersStream)
             EXPECT_EQ(data + '|' + Hex(reply) + '|' + std::to_string(int(session.ComPort())) + ' '
                           + std::to_string(session.ReportsLineState()) + ' '
                           + std::to_string(session.TakeBreak()),
-                      expected)
-                << Hex(stream) << " in chunks of " << chunk;
+                      expected);
         }
 }
 
@@ -85,7 +82,6 @@ TEST(NetworkPort, CarriesLineSettingsControlsBreaksAndEveryByteAndSaysWhyItFaile
                + "0a 10 ff f0");
     EXPECT_TRUE(port.SetRts(false) && port.SetDtr(true) && port.SetBreak(true));
     expectSent(sb + "05 0c ff f0 " + sb + "05 08 ff f0 " + sb + "05 05 ff f0");
-    EXPECT_EQ(port.TakeBreakSeen(), BreakSeen::Unsupported) << "no line state reported yet";
     send("\xff\xfa\x2c\x6a\x10\xff\xf0"s + "A\xff\xff" + "B");
     EXPECT_EQ(port.TakeBreakSeen(), BreakSeen::Yes);
     EXPECT_EQ(port.TakeBreakSeen(), BreakSeen::No);
@@ -112,8 +108,6 @@ TEST(NetworkPort, CarriesLineSettingsControlsBreaksAndEveryByteAndSaysWhyItFaile
     EXPECT_EQ(port.Read(b, sizeof b), 0u); // notices the end
     EXPECT_EQ(port.LastError(), "connection lost: The remote host closed the connection");
     EXPECT_EQ(port.ParityErrors(), 1u);
-    ASSERT_TRUE(port.Open("tcp" + at + "?parity=soft", line, false)) << "no reconnection";
-    EXPECT_EQ(port.ParityErrors(), 0u);
 
     greeting = "\xff\xfe\x2c"; // DONT
     EXPECT_FALSE(port.Open("rfc2217" + at, line, false));

@@ -75,7 +75,6 @@ struct PtyTest : ::testing::Test {
     int LeftInDriver(const std::string& b)
     {
         int n = int(::write(master, b.data(), b.size()));
-        EXPECT_EQ(n, int(b.size()));
         for (int ms = 0; ms < 3000 && ::ioctl(slaveFd, FIONREAD, &n) == 0 && n < int(b.size()); ++ms)
             ::usleep(1000);
         QCoreApplication::processEvents();
@@ -112,8 +111,7 @@ TEST_F(PtyTest, CarriesBytesBothWays)
     EXPECT_TRUE(taken > 0 && taken < (1u << 20)) << taken;
 }
 
-// One holder per device, whichever name leads to it. A lock file of an ended program is taken away; one of a
-// running program names it, also a minicom one QSerialPort would ignore.
+// One holder per device, by any name; an ended program's lock file goes, a running one's names it.
 TEST_F(PtyTest, OneOpenAtATime)
 {
     ASSERT_EQ(::flock(slaveFd, LOCK_EX | LOCK_NB), 0); // another program holds the device
@@ -136,7 +134,7 @@ TEST_F(PtyTest, OneOpenAtATime)
     EXPECT_TRUE(port.Open(link, k7E1, false)) << port.LastError();
     EXPECT_EQ(port.Device(), slave);
     port.Close();
-    std::ofstream(path) << "         1\n"; // the first process runs as long as we do
+    std::ofstream(path) << "         1\n"; // minicom's form, which QSerialPort ignores; pid 1 runs
     std::string init;
     std::getline(std::ifstream("/proc/1/comm"), init);
     EXPECT_FALSE(port.Open(slave, k7E1, false));
