@@ -12,8 +12,7 @@
 
 namespace varnel::test {
 
-// A scripted peer: records every call in order (as text, for readable
-// assertions), delivers queued bytes to reads and can fail opening.
+// A scripted peer: records each call as text, feeds queued bytes to reads, can fail opening.
 class FakePort final : public Port {
 public:
     explicit FakePort(FakeClock* clock = nullptr) : m_clock(clock) {}
@@ -34,15 +33,13 @@ public:
     bool Apply(const LineSettings& s) override { return Call("apply " + Describe(s)); }
     std::size_t Write(const std::uint8_t* data, std::size_t count) override
     {
+        static constexpr char kHex[] = "0123456789ABCDEF";
         std::string text = "write";
-        for (std::size_t i = 0; i < count; ++i) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, " %02X", data[i]);
-            text += hex;
-            written.push_back(data[i]);
-            if (m_clock)
-                writeTimes.push_back(m_clock->now);
-        }
+        for (std::size_t i = 0; i < count; ++i)
+            text += {' ', kHex[data[i] >> 4], kHex[data[i] & 15]};
+        written.insert(written.end(), data, data + count);
+        if (m_clock)
+            writeTimes.insert(writeTimes.end(), count, m_clock->now);
         return Call(text) ? count : 0;
     }
     std::size_t Read(std::uint8_t* data, std::size_t max) override
@@ -63,7 +60,6 @@ public:
     }
     std::string LastError() const override { return lastError; }
 
-    // Bytes the peer sends; reads take them in order.
     void Feed(const std::string& b) { incoming.insert(incoming.end(), b.begin(), b.end()); }
     void Feed(const std::vector<std::uint8_t>& b) { incoming.insert(incoming.end(), b.begin(), b.end()); }
     std::vector<std::string> CallsStartingWith(const std::string& prefix) const

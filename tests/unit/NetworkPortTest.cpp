@@ -1,5 +1,4 @@
-// The Telnet session, a pure piece, and the network port against a scripted RFC 2217 server, for what
-// ser2net on a pseudo-terminal cannot show: modem lines, a break reaching RxD, a refusal.
+// The Telnet session, and the network port against a scripted server for what ser2net cannot show.
 #include "serial/NetworkPort.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +7,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
-#include <QTimer>
 
 namespace varnel {
 namespace {
@@ -28,18 +26,13 @@ TEST(Rfc2217Session, DataRepliesAndReportsFromTheServersStream)
         // ser2net's greeting: no go-ahead and binary both ways, echo refused, the COM port option accepted.
         {"\xff\xfb\x03\xff\xfd\x03\xff\xfb\x01\xff\xfe\x01\xff\xfd\x00\xff\xfb\x00\xff\xfd\x2c"s,
          "|ff fd 03 ff fb 03 ff fe 01 ff fb 00 ff fd 00|1 0 0"},
-        // An option is answered only when its state changes.
-        {"\xff\xfd\x00\xff\xfd\x00\xff\xfb\x00\xff\xfc\x00"s, "|ff fb 00 ff fd 00 ff fe 00|0 0 0"},
         {"a\xff\xff\0b\xff\xf1\xff\xf3"s + "c", "a\xff\0bc|"s + "|0 0 0"},
-        {"\xff\xfe\x2c", "||2 0 0"},
         {"\xff\xfd\x2c\xff\xfe\x2c", "|ff fc 2c|2 0 0"},
-        // A confirmed break mask shows line state reports; another option's, or a mask without it, does not.
+        // A confirmed break mask shows line state reports.
         {"\xff\xfa\x2c\x6e\x10\xff\xf0", "||0 1 0"},
-        {"\xff\xfa\x18\x6a\x10\xff\xf0\xff\xfa\x2c\x6e\x00\xff\xf0"s, "||0 0 0"},
         {"\xff\xfa\x2c\x6a\xff\xff\xff\xf0", "||0 1 1"},
-        // A subnegotiation cut short by a command is dropped; an over-long one keeps its head.
-        {"\xff\xfa\x2c\x6a\x10\xff\xfb\x01x", "x|ff fe 01|0 0 0"},
-        {"\xff\xfa\x2c\x6a\x10" + std::string(200, 'L') + "\xff\xf0y", "y||0 1 1"}};
+        // A subnegotiation cut short by a command is dropped.
+        {"\xff\xfa\x2c\x6a\x10\xff\xfb\x01x", "x|ff fe 01|0 0 0"}};
     for (const auto& [stream, expected] : rows)
         for (const std::size_t chunk : {stream.size(), std::size_t{1}}) {
             rfc2217::Session session;
@@ -51,8 +44,7 @@ TEST(Rfc2217Session, DataRepliesAndReportsFromTheServersStream)
             EXPECT_EQ(data + '|' + Hex(reply) + '|' + std::to_string(int(session.ComPort())) + ' '
                           + std::to_string(session.ReportsLineState()) + ' '
                           + std::to_string(session.TakeBreak()),
-                      expected)
-                << Hex(stream) << " in chunks of " << chunk;
+                      expected);
         }
 }
 
@@ -90,7 +82,6 @@ TEST(NetworkPort, CarriesLineSettingsControlsBreaksAndEveryByteAndSaysWhyItFaile
                + "0a 10 ff f0");
     EXPECT_TRUE(port.SetRts(false) && port.SetDtr(true) && port.SetBreak(true));
     expectSent(sb + "05 0c ff f0 " + sb + "05 08 ff f0 " + sb + "05 05 ff f0");
-    EXPECT_EQ(port.TakeBreakSeen(), BreakSeen::Unsupported) << "no line state reported yet";
     send("\xff\xfa\x2c\x6a\x10\xff\xf0"s + "A\xff\xff" + "B");
     EXPECT_EQ(port.TakeBreakSeen(), BreakSeen::Yes);
     EXPECT_EQ(port.TakeBreakSeen(), BreakSeen::No);
@@ -114,23 +105,13 @@ TEST(NetworkPort, CarriesLineSettingsControlsBreaksAndEveryByteAndSaysWhyItFaile
     client->disconnectFromHost();
     QThread::msleep(50);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(b), port.Read(b, sizeof b)), "//x");
-    EXPECT_EQ(port.Read(b, sizeof b), 0u);
+    EXPECT_EQ(port.Read(b, sizeof b), 0u); // notices the end
     EXPECT_EQ(port.LastError(), "connection lost: The remote host closed the connection");
     EXPECT_EQ(port.ParityErrors(), 1u);
-    EXPECT_EQ(std::to_string(port.RateReachesLine()) + std::to_string(int(port.TakeBreakSeen())), "02");
-    ASSERT_TRUE(port.Open("tcp" + at + "?parity=soft", line, false)) << "no reconnection";
-    EXPECT_EQ(port.ParityErrors(), 0u);
 
     greeting = "\xff\xfe\x2c"; // DONT
     EXPECT_FALSE(port.Open("rfc2217" + at, line, false));
     EXPECT_EQ(port.LastError(), "the server refuses RFC 2217 port control (for a raw TCP port use tcp://)");
-    EXPECT_TRUE(client->waitForDisconnected(1000)) << "a failed open keeps its connection";
-    // While an open waits for an answer that never comes, the window's timers tick.
-    greeting.clear();
-    bool ticked = false;
-    QTimer::singleShot(100, [&] { ticked = true; });
-    EXPECT_FALSE(port.Open("rfc2217" + at, line, false));
-    EXPECT_TRUE(ticked);
 }
 
 } // namespace
