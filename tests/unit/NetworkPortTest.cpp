@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 
 namespace varnel {
 namespace {
@@ -108,10 +109,20 @@ TEST(NetworkPort, CarriesLineSettingsControlsBreaksAndEveryByteAndSaysWhyItFaile
     EXPECT_EQ(port.Read(b, sizeof b), 0u); // notices the end
     EXPECT_EQ(port.LastError(), "connection lost: The remote host closed the connection");
     EXPECT_EQ(port.ParityErrors(), 1u);
+    // The next Read connects again, and its readout counts afresh.
+    ASSERT_TRUE(port.Open("tcp" + at + "?parity=soft", line, false));
+    EXPECT_EQ(port.ParityErrors(), 0u);
 
     greeting = "\xff\xfe\x2c"; // DONT
     EXPECT_FALSE(port.Open("rfc2217" + at, line, false));
     EXPECT_EQ(port.LastError(), "the server refuses RFC 2217 port control (for a raw TCP port use tcp://)");
+    EXPECT_TRUE(client->waitForDisconnected(1000)); // a failed open lets its connection go
+    // While an open waits for an answer that never comes, the window's timers tick.
+    greeting.clear();
+    bool ticked = false;
+    QTimer::singleShot(100, [&] { ticked = true; });
+    EXPECT_FALSE(port.Open("rfc2217" + at, line, false));
+    EXPECT_TRUE(ticked);
 }
 
 } // namespace
