@@ -1,5 +1,4 @@
-// varnel-read and the window as a user runs them, against the simulated meter: on pseudo-terminals, through
-// ser2net's RFC 2217 and the simulator's raw TCP, ended by faults and signals, and on the captured corpus.
+// varnel-read and the window against the simulated meter on pseudo-terminals, ser2net, raw TCP; the corpus.
 #include "Ser2net.h"
 #include "TempDir.h"
 
@@ -18,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
@@ -27,8 +25,7 @@
 #include <fcntl.h>
 #include <regex>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
-#include <termios.h>
+#include <sys/times.h>
 #include <unistd.h>
 
 namespace varnel::test {
@@ -81,26 +78,24 @@ QString Started(sim::PtyMeter& meter)
     return QString::fromStdString(meter.DevicePath());
 }
 
-// The meter's first or last readout: outcome/break reply/sign-on rate/rate at the block/anomalies.
-std::string Report(const sim::PtyMeter& meter, bool last = false)
+// The meter's first readout: outcome/break reply/sign-on rate/rate at the block/anomalies.
+std::string Report(const sim::PtyMeter& meter)
 {
     if (!meter.WaitForReports(1, 30s))
         return "none";
-    const auto reports = meter.Reports();
-    const sim::ReadoutReport& r = last ? reports.back() : reports.front();
+    const sim::ReadoutReport r = meter.Reports().front();
     return r.outcome + '/' + r.breakReply + '/' + std::to_string(r.signOnBaud) + '/'
            + std::to_string(r.readerBaudAtData) + '/' + std::to_string(r.anomalies.size());
 }
 
 double ChildrenCpuSeconds()
 {
-    rusage u{};
-    getrusage(RUSAGE_CHILDREN, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    tms t{};
+    times(&t);
+    return double(t.tms_cutime + t.tms_cstime) / double(sysconf(_SC_CLK_TCK));
 }
 
-// The window reading through the settings file's [Ports] entry COM40: its exit status as varnel-read's
-// (0 or 2), then its messages, rows (columns joined by '|') and labels.
+// The window reading through the settings' [Ports] entry COM40: 0 or 2 as varnel-read, then its text.
 Readout ReadInTheWindow(const std::string& port, const TempDir& dir)
 {
     std::ofstream(dir.File("Varnel.ini")) << "[Varnel]\nPortCOM=39\n[Ports]\nCOM40=" << port << "\n";
@@ -119,7 +114,6 @@ Readout ReadInTheWindow(const std::string& port, const TempDir& dir)
     dlg.OnRead();
     while (dlg.Core().engine.State() != READ_IDLE)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    EXPECT_EQ(static_cast<QComboBox*>(dlg.Control(IDC_PORT))->toolTip().toStdString(), port);
     for (int r = 0; r < dlg.Rows()->RowsAdded(); ++r)
         for (int col = 0; col < 3; ++col)
             out += dlg.Rows()->Text(r, col).toStdString() + (col < 2 ? '|' : '\n');
@@ -131,8 +125,7 @@ Readout ReadInTheWindow(const std::string& port, const TempDir& dir)
 
 enum class Serve { Meter, PushMeter, Ser2net, MeterTcp, Silent, Nothing }; // the first three on a pty
 
-// With `faults`, sending `lines` (a first line may be the identification, a block with its STX is sent as it
-// is); unpaced, what follows the block check comes in the same read.
+// With `faults`, sending `lines` (the first may be the identification); unpaced, as fast as the line takes.
 sim::MeterConfig Meter(std::vector<sim::Fault> faults, std::vector<std::string> lines = sim::BuiltInReadout(),
                        bool pace = true)
 {
@@ -141,8 +134,6 @@ sim::MeterConfig Meter(std::vector<sim::Fault> faults, std::vector<std::string> 
     config.pace = pace;
     if (lines[0][0] == '/')
         config.identification = lines[0];
-    if (lines[0][0] == '\002')
-        config.raw = lines[0];
     config.lines.assign(lines.begin() + (lines[0][0] == '/'), lines.end());
     return config;
 }
@@ -153,13 +144,12 @@ struct Case {
     sim::MeterConfig meter; // answering to 4711 A when varnel-read gives an address
     const char* args;       // varnel-read's beside --port; "window": the window reads through COM40 instead
     int exitCode;
-    std::string expected; // in stdout, stderr, "--" and the log, or what ReadInTheWindow returns; %1 the port
-    const char* report;   // the meter's first readout as Report has it; empty: it saw none
+    std::string expected;  // in stdout, stderr, "--" and the log, or the window's; "..." between pieces
+    const char* report;    // the meter's first readout as Report has it; empty: none asked for
     const char* port = ""; // after the served port's name; with nothing served the name, %1 a free port
     const char* sim = "";  // varnel-meter-sim's options beside --tcp 0
     const char* killAt = nullptr; // ser2net is killed once stdout shows this
     const char* log = "";         // where the trace log Log1107.txt links to
-    friend void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 };
 
 class Readouts : public testing::TestWithParam<Case> {};
@@ -178,8 +168,7 @@ TEST_P(Readouts, EndAsTheLineDoes)
     std::unique_ptr<sim::MeterSide> side = std::make_unique<sim::MeterProtocol>(config);
     if (c.serve == Serve::PushMeter)
         side = std::make_unique<sim::PushMeter>(config, 300ms, true);
-    const std::string link = dir.File("meter");
-    sim::PtyMeter pty(std::move(side), link);
+    sim::PtyMeter pty(std::move(side), "");
     const QString device = c.serve <= Serve::Ser2net ? Started(pty) : "";
     std::unique_ptr<Ser2net> ser2net;
     QProcess meter;
@@ -212,24 +201,13 @@ TEST_P(Readouts, EndAsTheLineDoes)
     const Readout r =
         c.args == std::string("window") ? ReadInTheWindow(port.toStdString(), dir) : Exec(dir, args, kill);
     const std::string seen = r.out + r.err + "--\n" + r.log;
-    const QString expected = QString::fromStdString(c.expected).replace("%1", port);
     EXPECT_EQ(r.exitCode, c.exitCode) << seen;
-    EXPECT_NE(seen.find(expected.toStdString()), std::string::npos) << seen;
+    for (const QString& piece : QString::fromStdString(c.expected).replace("%1", port).split("..."))
+        EXPECT_NE(seen.find(piece.toStdString()), std::string::npos) << seen;
     EXPECT_LT(ChildrenCpuSeconds() - cpu, 1.0) << "the reader spun on a dead or silent peer";
-    if (*c.report)
-        EXPECT_EQ(Report(pty), c.report);
-    else
-        EXPECT_TRUE(pty.Reports().empty());
-    // A hang-up leaves a fresh device behind the link, which the link follows.
-    EXPECT_EQ(pty.DevicePath() != device.toStdString(), std::string(c.report).rfind("hangup", 0) == 0);
-    std::error_code ec;
-    EXPECT_EQ(fs::read_symlink(link, ec).string(), pty.DevicePath());
-    pty.Stop();
-    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    EXPECT_EQ(*c.report ? Report(pty) : "", c.report);
     meter.close();
 }
-
-const std::string kLabels = "Baud rate : 9600\nProtocol : E\nFLAG : VAR\nDescription : VARNEL-SIM\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Readouts,
@@ -252,47 +230,29 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"BreakAfterTheBlockIsAnswered", Serve::Meter, Meter({sim::Fault::Break}, {"1(2)"}, false), "", 0,
              "\n -- SOH -- \n -- Break message is received  -- \n -- BCC -- \n -- Send break message -- \n",
              "complete/received/300/9600/0"},
-        Case{"OverAtTheBlockCheckWhateverFollows", Serve::Meter,
-             Meter({}, {"\0021.8.0(1*kWh)\r\n!\r\n\003U\0020.0(1)\r\n"}, false), "", 0,
-             "\n -- STX -- \n1.8.0(1*kWh)\t1.8.0\t1\n!\t\t\n -- ETX -- \n -- BCC -- \n -- STX -- \n"
-             "0.0(1)\t0.0\t1\n"
-                 + kLabels,
-             "complete//300/9600/0"},
         Case{"AddressedMeter", Serve::Meter, Meter({}), "--address \"4711 A\"", 0,
-             "\n!\t\t\n -- ETX -- \n -- BCC -- \n" + kLabels, "complete//300/9600/0"},
+             "\n -- BCC -- \nBaud rate : 9600\n", "complete//300/9600/0"},
         Case{"OtherMetersAddress", Serve::Meter, Meter({}), "--address 4712", 2, " -- Tout -- \n", ""},
-        Case{"PushMeterBadCrc", Serve::PushMeter, Meter({sim::Fault::BadCrc}, {"1.8.0(1*kWh)"}), "--listen",
-             3, "\n1.8.0(1*kWh)\t1.8.0\t1\n!1617\t\t\n -- CRC error -- \n -- ETX -- \n -- BCC -- \n",
-             "complete//0/0/0"},
-        // A blank line but the one after the identification is a row.
-        Case{"PushMeterTwoTelegrams", Serve::PushMeter, Meter({}, {"1(2)", ""}), "--listen --count 2", 0,
-             "/VAR5\\2VARNEL-SIM\n1(2)\t1\t2\n\t\t\n!\t\t\n -- ETX -- \n -- BCC -- \n -- STX -- \n"
-             "/VAR5\\2VARNEL-SIM\n1(2)\t1\t2\n\t\t\n!\t\t\n -- ETX -- \n -- BCC -- \nBaud rate : 9600\n"
-             "Protocol : D\nFLAG : VAR\n",
+        Case{"PushMeterTwoTelegramsBadCrc", Serve::PushMeter, Meter({sim::Fault::BadCrc}, {"1(2)"}),
+             "--listen --count 2", 3,
+             " -- BCC -- \n -- STX -- \n/VAR5\\2VARNEL-SIM\n1(2)\t1\t2\n!21F5\t\t\n -- CRC error -- \n"
+             " -- ETX -- \n -- BCC -- \nBaud rate : 9600\nProtocol : D\n",
              "complete//0/0/0"},
         Case{"TraceLogOnAFullDisk", Serve::Meter, Meter({}), "--format json", 0,
              "\"log\": \"not written: No space left on device\"}\nvarnel-read: the trace log Log1107.txt "
              "was not written: No space left on device\n--\n",
              "complete//300/9600/0", "", "", nullptr, "/dev/full"},
-        Case{"TraceLogOnAFolder", Serve::Meter, Meter({}), "--format csv", 0,
-             " -- BCC -- ,,,\r\nvarnel-read: the trace log Log1107.txt was not written: Is a directory\n--\n",
-             "complete//300/9600/0", "", "", nullptr, "/"},
         Case{"NoSuchDevice", Serve::Nothing, Meter({}), "", 1,
              "Open port COM error: %1: No such file or directory\n", "", "/dev/varnel-none"},
-        Case{"BadArgument", Serve::Nothing, Meter({}), "--format xml", 64,
-             "varnel-read: --format takes text, csv, json or jsonl, not 'xml'\n", "", "/dev/varnel-none"},
         Case{"Rfc2217ThroughSer2netSwitchesTheRate", Serve::Ser2net, Meter({}), "", 0,
-             "\n!\t\t\n -- ETX -- \n -- BCC -- \n" + kLabels, "complete//300/9600/0"},
-        Case{"WindowThroughSer2net", Serve::Ser2net, Meter({}), "window", 0,
-             "/VAR5\\2VARNEL-SIM||\n -- STX -- ||\n0.0.0(12345678)|0.0.0|12345678\n", "complete//300/9600/0"},
+             "\n -- BCC -- \nBaud rate : 9600\n", "complete//300/9600/0"},
         Case{"ServerKilledMidReadout", Serve::Ser2net, Meter({sim::Fault::Stall}, {"1(2)"}), "", 2,
              "\n -- Tout -- \nBaud rate : 9600\nProtocol : E\n", "complete//300/9600/0", "", "",
              " -- STX -- \n"},
-        Case{"RawTcpAtTheConvertersRate", Serve::MeterTcp, Meter({}), "--initial-baud 9600", 0,
-             "/VAR5\\2VARNEL-SIM\n -- Rate fixed by the link -- \n -- STX -- \n", "", "",
-             "--initial-baud 9600"},
-        Case{"SoftParityBothWays", Serve::MeterTcp, Meter({}), "--initial-baud 9600 --format json", 0,
-             "{\"data\": \" -- Parity errors: 0 -- \"}\n], \"blockCheck\": \"ok\", \"parityErrors\": 0}\n",
+        Case{"RawTcpAtTheConvertersRateSoftParityBothWays", Serve::MeterTcp, Meter({}),
+             "--initial-baud 9600 --format json", 0,
+             "SIM\"},\n  {\"data\": \" -- Rate fixed by the link -- \"},\n  {\"data\": \" -- STX -- \"}..."
+             "\" -- Parity errors: 0 -- \"}\n], \"blockCheck\": \"ok\", \"parityErrors\": 0}\n",
              "", "?parity=soft", "--initial-baud 9600 --parity-on-wire"},
         Case{"Refused", Serve::Nothing, Meter({}), "", 1, "Open port COM error: %1: connection refused\n", "",
              "tcp://127.0.0.1:%1"},
@@ -320,8 +280,7 @@ TEST(VarnelRead, FastLineIsDrainedWithoutLosingALineAndItsCaptureReplaysToTheSam
     ASSERT_EQ(first.rows.size(), 2 + 400 + 3u) << first.err; // to the block check
     EXPECT_EQ(Report(meter), "complete//300/57600/1");       // forced: an anomaly to a 9600 Bd meter
     for (int i = 0; i < 400; ++i)
-        EXPECT_EQ(first.rows[2 + i],
-                  Row(config.lines[i], config.lines[i].substr(0, config.lines[i].find('(')), "000123.456"));
+        EXPECT_EQ(std::get<0>(first.rows[2 + i]), config.lines[i]);
     std::vector<sim::CaptureRecord> records;
     std::string error;
     ASSERT_EQ(sim::LoadCapture(dir.File("cap.txt"), records, error), sim::CaptureLoad::Ok) << error;
@@ -330,22 +289,6 @@ TEST(VarnelRead, FastLineIsDrainedWithoutLosingALineAndItsCaptureReplaysToTheSam
     EXPECT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(again.rows, first.rows);
     EXPECT_EQ(again.log, first.log);
-}
-
-// The simulator keeps a file where its link would go, and names a damaged capture's line.
-TEST(MeterSim, RefusesALinkOverAFileAndADamagedCapture)
-{
-    TempDir dir;
-    std::ofstream(dir.File("meter")) << "keep";
-    std::string error;
-    EXPECT_EQ(sim::PtyMeter(sim::MeterConfig{}, dir.File("meter")).Start(error),
-              sim::PtyMeter::StartResult::LinkFailed);
-    EXPECT_NE(error.find("not a symbolic link"), std::string::npos) << error;
-    EXPECT_EQ(ReadFileBytes(dir.File("meter")), "keep");
-    std::ofstream(dir.File("bad.txt")) << "# capture\n0 > 2F\n40 < 2F 3G\n";
-    const Readout r = Exec(dir, {"--replay", "bad.txt"}, {}, "/tools/meter-sim/varnel-meter-sim");
-    EXPECT_EQ(r.exitCode, 65);
-    EXPECT_NE(r.err.find("bad.txt:3: '3G' is not a byte"), std::string::npos) << r.err;
 }
 
 // SIGTERM in the middle of a readout: a whole JSON object, and the log's last record whole.
@@ -362,51 +305,33 @@ TEST(VarnelRead, StopSignalEndsAReadoutCleanly)
     });
     EXPECT_EQ(r.exitCode, 143);
     EXPECT_EQ(std::get<0>(r.rows.size() > 1 ? r.rows[1] : Row()), " -- STX -- ") << r.out;
-    EXPECT_NE(r.out.find("], \"blockCheck\": \"none\"}\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.log.rfind("\r\n"), r.log.size() - 2);
 }
 
-class ReaderKilled : public testing::TestWithParam<const char*> {};
-
-// The meter serves the next reader a full readout, on a line as a new pseudo-terminal has it: raw, 300 Bd,
-// none of the killed one's flags, not exclusive, no byte for the killed one waiting.
-TEST_P(ReaderKilled, LeavesTheMeterToGiveTheNextReaderAFullReadout)
+// A killed reader leaves its lock file and an exclusive line behind; the next one still gets a full readout.
+TEST(VarnelRead, AReaderKilledMidReadoutLeavesTheLineToTheNext)
 {
     TempDir dir;
     sim::MeterConfig config;
     config.lines = sim::BuiltInReadout();
     sim::PtyMeter meter(config);
-    std::atomic<std::size_t> told{0}; // reports the meter handed on
-    meter.onReport = [&](const sim::ReadoutReport&) { ++told; };
     const QString device = Started(meter);
-    const Readout killed =
-        Exec(dir, {"--port", device}, [at = GetParam()](QProcess& p, const std::string& out) {
-            if (out.find(at) != std::string::npos)
-                ::kill(pid_t(p.processId()), SIGKILL);
-        });
+    const Readout killed = Exec(dir, {"--port", device}, [](QProcess& p, const std::string& out) {
+        if (out.find("1.8.0(012345.678*kWh)") != std::string::npos)
+            ::kill(pid_t(p.processId()), SIGKILL);
+    });
     EXPECT_EQ(killed.exitCode, -1) << "ended before the kill point: " << killed.out;
-    const auto fresh = [&] {
-        termios t{};
-        int exclusive = 1, queued = 1; // only root may open a line another has made exclusive
-        const int fd = ::open(meter.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        const bool got = fd >= 0 && ::tcgetattr(fd, &t) == 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0
-                         && ::ioctl(fd, FIONREAD, &queued) == 0;
-        ::close(fd);
-        return got && !exclusive && !queued && cfgetospeed(&t) == B300
-               && (t.c_cflag & (CLOCAL | CREAD)) == CREAD && t.c_cc[VMIN] == 1;
-    };
-    for (int ms = 0; ms < 5000 && !fresh(); ms += 10)
+    // Once the meter sees the line unheld it clears the exclusive flag (only root may open past it).
+    for (int exclusive = 1, ms = 0; exclusive && ms < 5000; ms += 10) {
         std::this_thread::sleep_for(10ms);
-    EXPECT_TRUE(fresh());
+        const int fd = ::open(meter.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        exclusive = fd < 0 || ::ioctl(fd, TIOCGEXCL, &exclusive) != 0 || exclusive;
+        ::close(fd);
+    }
     const Readout next = Exec(dir, {"--port", device});
     EXPECT_EQ(next.exitCode, 0) << next.err;
     EXPECT_EQ(std::count(next.out.begin(), next.out.end(), '\n'), 2 + 40 + 3 + 4) << next.out;
-    meter.Stop();
-    EXPECT_EQ(told, meter.Reports().size());
-    EXPECT_EQ(Report(meter, true), "complete//300/9600/0");
 }
-
-INSTANTIATE_TEST_SUITE_P(At, ReaderKilled, testing::Values("/VAR5\\2VARNEL-SIM\n", "1.8.0(012345.678*kWh)"));
 
 class WindowStopped : public testing::TestWithParam<int> {};
 
@@ -431,8 +356,7 @@ TEST_P(WindowStopped, BySignalWritesTheSettingsAsExitDoes)
     EXPECT_TRUE(std::regex_match(ReadFileBytes(dir.File("Varnel/Varnel.ini")), saved));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, WindowStopped, testing::Values(SIGTERM, SIGHUP, SIGINT),
-                         [](const auto& info) { return std::string("SIG") + sigabbrev_np(info.param); });
+INSTANTIATE_TEST_SUITE_P(Table, WindowStopped, testing::Values(SIGTERM, SIGHUP, SIGINT));
 
 // The reader's row rules, written out independently, from the sign-on to the block check or the time-out:
 // bytes count with 7 bits; a line's text ends at the CR of CR LF, a lone LF or a NUL; a value at '*' or ')';
