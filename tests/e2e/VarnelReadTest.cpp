@@ -246,6 +246,8 @@ INSTANTIATE_TEST_SUITE_P(
              "Open port COM error: %1: No such file or directory\n", "", "/dev/varnel-none"},
         Case{"Rfc2217ThroughSer2netSwitchesTheRate", Serve::Ser2net, Meter({}), "", 0,
              "\n -- BCC -- \nBaud rate : 9600\n", "complete//300/9600/0"},
+        Case{"WindowThroughSer2net", Serve::Ser2net, Meter({}), "window", 0,
+             "/VAR5\\2VARNEL-SIM||\n -- STX -- ||\n", "complete//300/9600/0"},
         Case{"ServerKilledMidReadout", Serve::Ser2net, Meter({sim::Fault::Stall}, {"1(2)"}), "", 2,
              "\n -- Tout -- \nBaud rate : 9600\nProtocol : E\n", "complete//300/9600/0", "", "",
              " -- STX -- \n"},
