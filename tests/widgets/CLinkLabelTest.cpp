@@ -130,43 +130,37 @@ private slots:
         QTEST(rig.asked, "asked");
     }
 
-    // The desktop's own box, closed with its OK button. Codes 2 and 31 come from a click: offscreen the
-    // desktop opens nothing, and $BROWSER names a missing program, or nothing at all.
+    // The desktop's own box, closed with its OK button. On Linux codes 2 and 31 come from a click:
+    // offscreen the desktop opens nothing, and $BROWSER names a missing program, or nothing at all.
+    // Windows' shell opens the address (LinkFallbackTest clicks through its refusals).
     void errorBox_data()
     {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
-        const std::pair<int, const char*> rows[] = {
-            {0, "The operating system is out\nof memory or resources."},
-            {2, "The specified file was not found."},
-            {3, "The specified path was not found."},
-            {5, "The operating system denied\naccess to the specified file."},
-            {8, "There was not enough memory to complete the operation."},
-            {11, "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
-            {26, "A sharing violation occurred. "},
-            {27, "The filename association is\nincomplete or invalid."},
-            {28, "The DDE transaction could not\nbe completed because the request timed out."},
-            {29, "The DDE transaction failed."},
-            {30, "The DDE transaction could not\nbe completed because other DDE transactions\nwere being "
-                 "processed."},
-            {31, "There is no application associated\nwith the given filename extension."},
-            {32, "The specified dynamic-link library was not found."},
-            {4, "Unknown Error (4) occurred."},
-            {-1, "Unknown Error (-1) occurred."}};
-        for (const auto& [code, message] : rows)
-            QTest::addRow("%d", code) << code << QString::fromLatin1(message);
+        QTest::newRow("0") << 0 << "The operating system is out\nof memory or resources.";
+        QTest::newRow("2") << 2 << "The specified file was not found.";
+        QTest::newRow("26") << 26 << "A sharing violation occurred. ";
+        QTest::newRow("30") << 30
+                            << "The DDE transaction could not\nbe completed because other DDE "
+                               "transactions\nwere being processed.";
+        QTest::newRow("31") << 31 << "There is no application associated\nwith the given filename extension.";
+        QTest::newRow("-1") << -1 << "Unknown Error (-1) occurred.";
     }
     void errorBox()
     {
         if (QGuiApplication::platformName() != "offscreen")
             QSKIP("a desktop that opens addresses would open the browser");
-        const int code = Col<int>("code");
+        QFETCH(int, code);
         varnel::CLinkLabel label(kShown);
         label.PreSubclassWindow();
         qputenv("BROWSER", code == 2 ? "varnel-no-such-browser %1" : "");
-        QCOMPARE(varnel::test::ModalBoxDuring([&label, code] {
-                     code == 2 || code == 31 ? QTest::mouseClick(&label, Qt::LeftButton)
-                                             : label.ShowOpenError(code);
+#ifdef _WIN32
+        const bool click = false;
+#else
+        const bool click = code == 2 || code == 31;
+#endif
+        QCOMPARE(varnel::test::ModalBoxDuring([&label, code, click] {
+                     click ? QTest::mouseClick(&label, Qt::LeftButton) : label.ShowOpenError(code);
                  }),
                  kBox + Col<QString>("message"));
     }
