@@ -57,7 +57,7 @@ private slots:
             QTest::newRow(name) << text << url << QString::fromLatin1(browser) << QString::fromLatin1(gesture)
                                 << asked;
         };
-        const QString a = kAddress, open = "open " + a, odd = "a b\" -x",
+        const QString a = kAddress, open = "open " + a,
                       noApp = kBox + "There is no application associated\nwith the given filename extension.";
         row("desktop takes it", "", "pr", {open});
         row("double click opens once", "", "prdr", {open});
@@ -69,8 +69,6 @@ private slots:
             {open, "start web|-nohome|" + a});
         row("plain placeholder", "web --new %1 --private", "pr", {open, "start web|--new|" + a});
         row("no placeholder: whole command kept", "web -a", "pr", {open, "start web|-a|" + a});
-        row("blank and quote in the address add no argument", "web %1", "pr",
-            {"open " + QUrl(odd).toString(), "start web|" + odd}, kShown, odd);
         row("no fallback", "", "pr", {open, "beep", noApp});
         row("nothing before the placeholder", "\"%1\"", "pr", {open, "beep", noApp});
         row("fallback does not start", "gone %1", "pr",
@@ -106,16 +104,14 @@ private slots:
         QCOMPARE(std::count(px, end, qRgb(0, 0, 238)) > 0, !opens);  // link blue
     }
 
-    // The desktop's own box, closed with its OK button. On Linux codes 2 and 31 come from a click:
-    // offscreen the desktop opens nothing, and $BROWSER names a missing program, or nothing at all.
-    // Windows' shell opens the address (LinkFallbackTest clicks through its refusals).
+    // The desktop's own box, closed with OK. On Linux code 2 comes from a click (offscreen the desktop opens
+    // nothing, $BROWSER names a missing program); Windows' refusals are LinkFallbackTest's.
     void errorBox_data()
     {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("message");
         QTest::newRow("0") << 0 << "The operating system is out\nof memory or resources.";
         QTest::newRow("2") << 2 << "The specified file was not found.";
-        QTest::newRow("31") << 31 << "There is no application associated\nwith the given filename extension.";
         QTest::newRow("-1") << -1 << "Unknown Error (-1) occurred.";
     }
     void errorBox()
@@ -126,11 +122,11 @@ private slots:
         QFETCH(QString, message);
         varnel::CLinkLabel label(kShown);
         label.PreSubclassWindow();
-        qputenv("BROWSER", code == 2 ? "varnel-no-such-browser %1" : "");
+        qputenv("BROWSER", "varnel-no-such-browser %1");
 #ifdef _WIN32
         const bool click = false;
 #else
-        const bool click = code == 2 || code == 31;
+        const bool click = code == 2;
 #endif
         QCOMPARE(varnel::test::ModalBoxDuring([&label, code, click] {
                      click ? QTest::mouseClick(&label, Qt::LeftButton) : label.ShowOpenError(code);
@@ -155,8 +151,6 @@ private slots:
         label->setText(kShown);
         label->FitToText();
         QCOMPARE(varnel::test::ToolTipAt(label, {1, 1}), kAddress);
-        varnel::test::ToolTipAt(label, {label->width() - 2, 1});
-        QTRY_VERIFY(!QToolTip::isVisible());
         window.setToolTip(QStringLiteral("window"));
         QCOMPARE(varnel::test::ToolTipAt(label, {label->width() - 2, 1}), QStringLiteral("window"));
     }
@@ -168,15 +162,13 @@ private slots:
         label.PreSubclassWindow();
         label.show();
         QVERIFY(QTest::qWaitForWindowExposed(&label));
-        const std::function<void()> changes[] = {
-            [&label] {
-                label.SetLinkColours(varnel::MakeColourRef(255, 0, 0), varnel::MakeColourRef(0, 128, 0));
-            },
-            [&label] { label.SetVisitedState(true); }, [&label] { label.SetUnderlineMode(false); }};
-        for (const auto& change : changes) {
+        for (int change = 0; change < 3; ++change) {
             QCoreApplication::processEvents();
             const QImage before = label.screen()->grabWindow(label.winId()).toImage();
-            change();
+            if (change == 0)
+                label.SetLinkColours(varnel::MakeColourRef(255, 0, 0), varnel::MakeColourRef(0, 128, 0));
+            else
+                change == 1 ? label.SetVisitedState(true) : label.SetUnderlineMode(false);
             QTRY_VERIFY(label.screen()->grabWindow(label.winId()).toImage() != before);
         }
     }
@@ -184,14 +176,13 @@ private slots:
     // From (10, 20) and the text's size plus a slack to offsets from (10, 20) and from the text's size.
     void fitToText()
     {
-        const int left = Qt::AlignLeft | Qt::AlignTop, centre = Qt::AlignHCenter | Qt::AlignTop;
+        const int left = Qt::AlignLeft | Qt::AlignTop, centre = Qt::AlignHCenter | Qt::AlignTop,
+                  right = Qt::AlignRight | Qt::AlignVCenter;
         const std::tuple<int, QSize, QRect> rows[] = {
-            {left, {40, -4}, {0, 0, 0, 0}},    // keeps left and top
-            {centre, {41, 0}, {20, 0, 1, 0}},  // odd slack keeps a pixel
-            {centre, {-5, 0}, {-2, 0, -1, 0}}, // odd overflow halves to zero
-            {Qt::AlignRight | Qt::AlignVCenter,
-             {40, -3},
-             {40, -1, 0, -1}}}; // right edge kept; odd overflow down
+            {left, {40, -4}, {0, 0, 0, 0}},      // keeps left and top
+            {centre, {41, 0}, {20, 0, 1, 0}},    // odd slack keeps a pixel
+            {centre, {-5, 0}, {-2, 0, -1, 0}},   // odd overflow halves to zero
+            {right, {40, -3}, {40, -1, 0, -1}}}; // right edge kept; odd overflow down
         for (const auto& [align, slack, e] : rows) {
             Rig rig;
             rig.label.setAlignment(Qt::Alignment(align));
