@@ -18,19 +18,17 @@ inline QString ToolTipAt(QWidget* widget, QPoint at)
     return QToolTip::text();
 }
 
-// The modal box `act` brings up, as "box ICON CAPTION: TEXT" and its informative text on a line of its
-// own, then closed as with OK; empty when no box with that one button came up.
+// The modal box `act` brings up, closed as with OK: "box ICON CAPTION: TEXT", informative text below.
 inline QString ModalBoxDuring(const std::function<void()>& act)
 {
     QString seen;
     QObject guard; // no box: the check is dropped with it
     QTimer::singleShot(0, &guard, [&seen] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box && box->standardButtons() == QMessageBox::Ok)
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             seen = QStringLiteral("box %1 %2: %3").arg(box->icon()).arg(box->windowTitle(), box->text())
                    + (box->informativeText().isEmpty() ? QString() : '\n' + box->informativeText());
-        if (box)
             box->done(QMessageBox::Ok);
+        }
     });
     act();
     return seen;

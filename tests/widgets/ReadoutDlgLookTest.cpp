@@ -1,5 +1,4 @@
-// The window as a user sees and works it; windowBeforeAndAfterReadout writes PNGs to $VARNEL_SCREENSHOT_DIR
-// if set (scripts/screenshot).
+// The window as a user sees and works it; windowBeforeAndAfterReadout also writes scripts/screenshot's PNGs.
 #include "FakeClock.h"
 #include "FakePort.h"
 #include "LogViewer.h"
@@ -16,8 +15,7 @@
 #include <QClipboard>
 #include <QAbstractItemModelTester>
 #include <QComboBox>
-#include <QDir>
-#include <QHeaderView>
+#include <QBitmap>
 #include <QtTest>
 
 using namespace varnel;
@@ -70,62 +68,39 @@ private slots:
     void asItStarts()
     {
         Window w;
-        const auto items = [&w](int id) {
-            auto* combo = w.Get<QComboBox>(id);
-            QStringList items{QString::number(combo->currentIndex())};
-            for (int i = 0; i < combo->count(); ++i)
-                items << combo->itemText(i);
-            return items;
-        };
-        const QString rates = " 300 600 1200 2400 4800 9600 19200 38400 57600";
-        QCOMPARE(items(IDC_INITIAL_BAUD).join(' ') + '|' + items(IDC_TRANSMIT_BAUD).join(' '),
-                 "0 Auto (300)" + rates + "|0 Auto" + rates);
-        const QStringList ports = items(IDC_PORT);
-        QCOMPARE(ports.mid(0, 3) + ports.mid(255), (QStringList{"0", "COM1", "COM2", "COM255", "COM256"}));
+        QStringList seen; // each box's choice, item count and last item; each column's heading and width
+        for (int id : {IDC_PORT, IDC_INITIAL_BAUD, IDC_TRANSMIT_BAUD}) {
+            auto* c = w.Get<QComboBox>(id);
+            seen << c->currentText() + ' ' + QString::number(c->count()) + ' ' + c->itemText(c->count() - 1);
+        }
         auto* list = w.Get<QTableView>(IDC_LIST);
-        QStringList columns;
-        for (int c = 0; c < list->model()->columnCount(); ++c)
-            columns << list->model()->headerData(c, Qt::Horizontal).toString() + ' '
-                           + QString::number(list->columnWidth(c));
-        QCOMPARE(columns.join('|'), "Data 200|Code (OBIS) 100|Value 100");
+        for (int c = 0; c < 3; ++c)
+            seen << list->model()->headerData(c, Qt::Horizontal).toString() + ' '
+                        + QString::number(list->columnWidth(c));
+        QCOMPARE(seen.join('|'),
+                 "COM1 256 COM256|Auto (300) 10 57600|Auto 10 57600|Data 200|Code (OBIS) 100|Value 100");
         QVERIFY(list->showGrid() && list->selectionBehavior() == QAbstractItemView::SelectRows);
         QCOMPARE(w.dlg.windowTitle(), QStringLiteral("Varnel"));
         QVERIFY((w.dlg.windowFlags() & Qt::WindowMinimizeButtonHint)
                 && !(w.dlg.windowFlags() & Qt::WindowMaximizeButtonHint)
                 && w.dlg.maximumSize() == w.dlg.minimumSize());
         QCOMPARE(w.dlg.windowIcon().availableSizes(), (QList<QSize>{{32, 32}, {16, 16}}));
-        QList<int> tabs; // from the first stop, which has the focus, round to it again
-        for (QWidget* at = w.dlg.focusWidget(); tabs.isEmpty() || at != w.dlg.focusWidget();
-             at = at->nextInFocusChain())
-            if ((at->focusPolicy() & Qt::TabFocus) && at->parentWidget() == &w.dlg)
-                tabs << at->objectName().mid(3).toInt();
-        QCOMPARE(tabs, (QList<int>{IDCANCEL_EXIT, IDC_LIST, IDC_READ, IDC_PORT, IDC_SHOW_LOG, IDC_RTS,
-                                   IDC_DTR, IDC_TEST, IDC_BREAK, IDC_INITIAL_BAUD, IDC_TRANSMIT_BAUD}));
-        QList<QWidget*> shown = w.dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly); // in reading order
+        QCOMPARE(w.dlg.focusWidget(), w.Get(IDCANCEL_EXIT)); // the first tab stop
+        QList<QWidget*> shown = w.dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
         shown.removeIf([&w](QWidget* c) { return !c->isVisibleTo(&w.dlg); });
-        std::sort(shown.begin(), shown.end(),
-                  [](auto* a, auto* b) { return std::pair(a->y(), a->x()) < std::pair(b->y(), b->x()); });
-        QStringList texts;
         for (QWidget* c : shown) {
-            texts << c->property("text").toString();
-            QVERIFY(c->fontMetrics().horizontalAdvance(texts.back()) <= c->width());
+            const QString text = c->property("text").toString();
+            QVERIFY(c->fontMetrics().horizontalAdvance(text) <= c->width());
             for (QWidget* other : shown)
                 QVERIFY(other == c || other->geometry() == c->geometry()
                         || !other->geometry().intersects(c->geometry()));
             QVERIFY(c->y() >= w.Get(IDC_BREAK)->y() ? c->y() >= w.dlg.height()
                                                     : w.dlg.rect().contains(c->geometry()));
-            if (auto* label = qobject_cast<QLabel*>(c);
-                label && !texts.back().isEmpty()) // captions beside values
-                QCOMPARE(bool(label->alignment() & Qt::AlignRight), texts.back().endsWith(':'));
+            if (auto* label = qobject_cast<QLabel*>(c); label && !text.isEmpty()) // captions beside values
+                QCOMPARE(bool(label->alignment() & Qt::AlignRight), text.endsWith(':'));
         }
-        texts.removeAll(QString());
-        QCOMPARE(texts.join('|'),
-                 "Baud rate :|Auto (300)|FLAG :|?|Protocol :|?|Description :|?|"
-                 "varnel.example.org|Port COM no.:|Read|Exit|Show log|Initial baudrate:|Test|"
-                 "Transmit baudrate:|Break|RTS|DTR|TxD:|RxD:");
         CLinkLabel* link = w.dlg.LinkLabel();
         QCOMPARE(test::ToolTipAt(link, link->rect().center()), QStringLiteral("https://varnel.example.org/"));
-        // A hand whose hot spot is on its outline: the fingertip.
         QCOMPARE(link->cursor().pixmap().toImage().pixelColor(link->cursor().hotSpot()), QColor(Qt::black));
         const QImage underlined = link->grab().toImage();
         link->setFont(QFont(link->font().family(), link->font().pointSize() * 3));
@@ -153,14 +128,10 @@ private slots:
         QTest::keyClicks(w.dlg.Viewer(), "x"); // read-only
         QCOMPARE(w.dlg.Viewer()->windowTitle() + '|' + w.dlg.Viewer()->toPlainText(),
                  "Log1107.txt|==> /?!<0D><0A>\n");
-        const QFontMetrics viewerFont = w.dlg.Viewer()->fontMetrics(); // room for 60 characters by 20 lines
-        QVERIFY(w.dlg.Viewer()->viewport()->width() >= viewerFont.horizontalAdvance(QString(60, '0'))
-                && w.dlg.Viewer()->viewport()->height() >= 20 * viewerFont.lineSpacing());
         w.Get<QAbstractButton>(IDC_TEST)->click();
         w.port.breakSeen = BreakSeen::Unsupported;
         w.dlg.OnTimer(TIMER_LINE_STATUS);
         QCOMPARE(w.Get(IDC_RXD_RED)->toolTip(), QStringLiteral("This port cannot report breaks on RxD"));
-        QCOMPARE(w.Get<QLabel>(IDC_RXD_RED)->pixmap().toImage().pixelColor(8, 8), QColor(Qt::red));
         QCOMPARE(w.Get<QLabel>(IDC_TXD_GREEN)->pixmap().toImage().pixelColor(8, 8), QColor(Qt::green));
     }
 
@@ -184,34 +155,25 @@ private slots:
                  QString::fromStdString(ports + "[Varnel]\nPosX=250\nPosY=40\n") + place + "PortCOM=2\n");
     }
 
-    void keysEndTheWindow_data()
-    {
-        QTest::addColumn<int>("focus");
-        QTest::addColumn<QKeyCombination>("key");
-        QTest::addColumn<int>("result");
-        const int ok = QDialog::Accepted, cancel = QDialog::Rejected;
-        QTest::newRow("Enter on Exit") << int(IDCANCEL_EXIT) << QKeyCombination(Qt::Key_Return) << cancel;
-        QTest::newRow("Enter on the port box") << int(IDC_PORT) << QKeyCombination(Qt::Key_Return) << ok;
-        QTest::newRow("Shift+Enter on the list")
-            << int(IDC_LIST) << (Qt::ShiftModifier | Qt::Key_Return) << ok;
-        QTest::newRow("keypad Enter on RTS") << int(IDC_RTS) << (Qt::KeypadModifier | Qt::Key_Enter) << ok;
-        QTest::newRow("Escape on the list") << int(IDC_LIST) << QKeyCombination(Qt::Key_Escape) << cancel;
-    }
-    // Stored: a port past the list, kept if no other is chosen; a place on no screen, given up for the
-    // default.
+    // Enter is OK where no push button has the focus, also from the keypad; Escape is Cancel. Stored: a port
+    // past the list, kept if no other is chosen; a place on no screen, given up for the default.
     void keysEndTheWindow()
     {
-        QFETCH(int, focus);
-        QFETCH(QKeyCombination, key);
-        Window w(Ini("[Varnel]\nPortCOM=256\nPosX=30000\nPosY=30000\n"));
-        w.dlg.open();
-        w.Get(focus)->setFocus();
-        QTest::keyClick(w.Get(focus), key.key(), key.keyboardModifiers());
-        QTEST(w.dlg.result(), "result");
-        QCOMPARE(w.exits, 1);
-        w.dlg.reject(); // ending it again, as a signal may, saves nothing more
-        QCOMPARE(w.exits, 1);
-        QVERIFY(Saved().startsWith("[Varnel]\nPortCOM=256\nPosX=100\nPosY=100\n"));
+        const std::tuple<int, QKeyCombination, int> rows[] = {
+            {IDCANCEL_EXIT, Qt::Key_Return, QDialog::Rejected},
+            {IDC_RTS, Qt::KeypadModifier | Qt::Key_Enter, QDialog::Accepted},
+            {IDC_LIST, Qt::Key_Escape, QDialog::Rejected}};
+        for (const auto& [focus, key, result] : rows) {
+            Window w(Ini("[Varnel]\nPortCOM=256\nPosX=30000\nPosY=30000\n"));
+            w.dlg.open();
+            w.Get(focus)->setFocus();
+            QTest::keyClick(w.Get(focus), key.key(), key.keyboardModifiers());
+            QCOMPARE(w.dlg.result(), result);
+            QCOMPARE(w.exits, 1);
+            w.dlg.reject(); // ending it again, as a signal may, saves nothing more
+            QCOMPARE(w.exits, 1);
+            QVERIFY(Saved().startsWith("[Varnel]\nPortCOM=256\nPosX=100\nPosY=100\n"));
+        }
     }
 
     // The window's own box, with the reason below its text.
@@ -233,7 +195,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w.dlg));
         const QString dir = qEnvironmentVariable("VARNEL_SCREENSHOT_DIR");
         const auto shoot = [&](const char* name) {
-            QVERIFY(dir.isEmpty() || w.dlg.grab().save(QDir(dir).filePath(QString::fromLatin1(name))));
+            QVERIFY(dir.isEmpty() || w.dlg.grab().save(dir + '/' + name));
         };
         shoot("varnel-start.png");
         std::string block = "\x02";
@@ -247,9 +209,10 @@ private slots:
         // The last row wholly in view; rows a line of text and 4 pixels apart, as in a list control.
         auto* list = w.Get<ResultListView>(IDC_LIST);
         QTRY_COMPARE(list->model()->rowCount(), 46);
-        const QModelIndex last = list->model()->index(45, 0), note = last.siblingAtRow(42);
-        QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(last)));
+        const QModelIndex note = list->model()->index(42, 0), code = note.sibling(41, 1);
+        QTRY_VERIFY(list->viewport()->rect().contains(list->visualRect(note.siblingAtRow(45))));
         QCOMPARE(list->rowHeight(0), list->fontMetrics().height() + 4);
+        const bool painting = list->updatesEnabled();
         shoot("varnel-readout.png");
         list->setFocus();
         QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier); // none selected: all
@@ -260,25 +223,17 @@ private slots:
         // Tool tips only for cut-off cells, also where the window has a tip of its own.
         w.dlg.setToolTip(QStringLiteral("window"));
         QStringList tips;
-        for (const QModelIndex& cell : {list->model()->index(9, 1), note, note.siblingAtColumn(2)})
+        for (const QModelIndex& cell : {code, note})
             tips << test::ToolTipAt(list->viewport(), list->visualRect(cell).center());
-        QCOMPARE(tips.mid(1), (QStringList{note.data().toString(),
-                                           "Varnel electricity meter, model 4100, firmware 2.11"}));
-        QVERIFY(!tips.contains("window") && tips[0] != "1.8.7");
+        QVERIFY(tips[0] != "window" && tips[0] != "1.8.39" && tips[1] == note.data().toString());
         const int needs = list->sizeHintForIndex(note).width(); // cut off only where narrower than that
         list->setColumnWidth(0, needs);
         const QString fits = list->TruncatedText(note);
         list->setColumnWidth(0, needs - 1);
         QCOMPARE(fits + '|' + list->TruncatedText(note), '|' + note.data().toString());
-        list->setColumnWidth(0, 5);
-        QCOMPARE(list->columnWidth(0), 5); // as narrow as a user drags it
-        const QImage header = list->horizontalHeader()->grab().toImage();
-        list->selectRow(9);
-        QCOMPARE(list->horizontalHeader()->grab().toImage(), header); // a selected row leaves the headers be
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(code).center());
         QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(QGuiApplication::clipboard()->text(), "1.8.7(01007.5*kWh)\t1.8.7\t01007.5\n");
-        QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
-        QCOMPARE(list->RowsAsText(), all);
+        QCOMPARE(QGuiApplication::clipboard()->text(), "1.8.39(01039.5*kWh)\t1.8.39\t01039.5\n");
         QStringList messages;
         w.dlg.SetMessageHandler([&](const std::string& text, MessageIcon) { messages << text.c_str(); });
         const QString csv = QString::fromStdString(w.dir.File("rows.csv"));
@@ -292,11 +247,8 @@ private slots:
             && saved.startsWith("Data,Code (OBIS),Value,Unit\r\n/ABC5\\2XYZ-Meter 42,,,\r\n -- STX -- ,,,\r\n"
                                 "1.8.0(01000.5*kWh),1.8.0,01000.5,kWh\r\n"));
         QCOMPARE(messages, QStringList{"The rows could not be saved to " + csv + "/x.csv: Not a directory"});
-        QElapsedTimer since;
-        since.start();
-        list->ScrollToRow(0);
-        QCoreApplication::processEvents(); // held back for a while, not just for a pass of the event loop
-        QVERIFY(!list->updatesEnabled() || since.elapsed() >= kListRefresh.count());
+        list->ScrollToRow(0); // repaints held back until the list's refresh
+        QVERIFY(painting && !list->updatesEnabled());
         w.Get<QAbstractButton>(IDC_TEST)->click();
         QCoreApplication::processEvents();
         shoot("varnel-linetest.png");
@@ -305,11 +257,8 @@ private slots:
         w.dlg.setWindowState(Qt::WindowMinimized); // where a desktop paints it: the icon, centred
         QImage own(w.dlg.size(), QImage::Format_RGB32);
         w.dlg.render(&own, {}, {}, QWidget::DrawWindowBackground);
-        QRect drawn;
-        for (int y = 0; y < own.height(); ++y)
-            for (int x = 0; x < own.width(); ++x)
-                drawn |= own.pixel(x, y) != own.pixel(0, 0) ? QRect(x, y, 1, 1) : QRect();
-        QCOMPARE(drawn.center(), own.rect().center());
+        const QImage drawn = own.createMaskFromColor(own.pixel(0, 0), Qt::MaskInColor);
+        QCOMPARE(QRegion(QBitmap::fromImage(drawn)).boundingRect().center(), own.rect().center());
     }
 };
 
