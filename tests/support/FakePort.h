@@ -58,7 +58,7 @@ public:
         Call("breakseen");
         return breakSeen == BreakSeen::Yes ? std::exchange(breakSeen, BreakSeen::No) : breakSeen;
     }
-    std::string LastError() const override { return lastError; }
+    std::string LastError() const override { return "No such file or directory"; } // of a failed open
 
     void Feed(const std::string& b) { incoming.insert(incoming.end(), b.begin(), b.end()); }
     void Feed(const std::vector<std::uint8_t>& b) { incoming.insert(incoming.end(), b.begin(), b.end()); }
@@ -83,7 +83,6 @@ public:
 
     bool failOpen = false;
     BreakSeen breakSeen = BreakSeen::No;
-    std::string lastError = "No such file or directory"; // what a failed open reports
     bool open = false;
     std::string device;
     std::vector<std::uint8_t> written;

@@ -33,11 +33,7 @@ public:
         timers.erase(id);
         journal.push_back("stop " + std::to_string(id));
     }
-    void ShowMessage(const std::string& text, MessageIcon icon) override
-    {
-        messages.push_back({text, icon});
-        journal.push_back("message " + text);
-    }
+    void ShowMessage(const std::string& text, MessageIcon) override { journal.push_back("message " + text); }
     void InsertRow(int index, const std::string& text) override
     {
         if (index >= 0 && index <= static_cast<int>(rows.size()))
@@ -76,10 +72,6 @@ public:
         std::string text, code, value;
         bool hasColumns = false;
     };
-    struct Message {
-        std::string text;
-        MessageIcon icon;
-    };
 
     std::map<int, std::string> texts;
     std::map<int, std::vector<std::string>> comboItems{
@@ -89,7 +81,6 @@ public:
     std::map<int, bool> checks{{IDC_RTS, true}, {IDC_DTR, true}};
     std::map<int, int> timers; // id -> period of a running timer
     std::vector<std::string> journal;
-    std::vector<Message> messages;
     std::vector<Row> rows;
     int lastVisible = -1;
     std::map<int, bool> visible;
