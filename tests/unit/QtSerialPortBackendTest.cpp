@@ -163,13 +163,9 @@ TEST_P(VanishedDevice, IsLetGoAtOnceAndThePortGoesSilentWithoutSpinning)
 INSTANTIATE_TEST_SUITE_P(NoticedBy, VanishedDevice, ::testing::Values("Read", "Break", "EventLoop"),
                          [](const auto& info) { return info.param; });
 
-// The first query after an open (previous -1) takes the driver's count as the baseline.
-TEST(BreakSeenBetween, OnlyACountThatMovedIsABreak)
-{
-    EXPECT_EQ(BreakSeenBetween(-1, 9), BreakSeen::No);
-    EXPECT_EQ(BreakSeenBetween(9, 9), BreakSeen::No);
-    EXPECT_EQ(BreakSeenBetween(0, 1), BreakSeen::Yes);
-}
+// Only a count that moved is a break; the first query after an open (previous -1) takes it as the baseline.
+static_assert(BreakSeenBetween(-1, 9) == BreakSeen::No && BreakSeenBetween(9, 9) == BreakSeen::No
+              && BreakSeenBetween(0, 1) == BreakSeen::Yes);
 
 // Told the device's group (from its entry, which needs no permission) and the command; never to join root's.
 TEST_F(PtyTest, PermissionAdviceNamesTheDevicesGroupAndTheCommand)
