@@ -10,7 +10,7 @@ namespace varnel {
 namespace {
 
 // A relative XDG_CONFIG_HOME counts as unset: the file goes two folders down from HOME.
-TEST(Settings, KeysComeBackNextRunAndOtherLinesStay)
+TEST(Settings, KeysComeBackNextRunOtherLinesStayAndAnOlderFileCarriesOver)
 {
     const test::TempDir dir;
     const auto file = SettingsFilePathFor("relative/is/unset", dir.Path().c_str());
@@ -33,13 +33,9 @@ TEST(Settings, KeysComeBackNextRunAndOtherLinesStay)
     EXPECT_EQ(names.Mappings(),
               (std::map<int, std::string>{{7, "/dev/ttyV7"}, {33, "/dev/serial/by-id/probe"}}));
     EXPECT_EQ(SettingsFilePathFor("/x/cfg", "/h"), "/x/cfg/Varnel/Varnel.ini");
-}
 
-// An older installation's file is read until the program's own exists; the first save
-// starts from a copy of it, and the older file is never written.
-TEST(Settings, AnOlderFileCarriesOverUntilTheOwnOneIsWritten)
-{
-    const test::TempDir dir;
+    // An older installation's file is read until the program's own exists; the first save
+    // starts from a copy of it, and the older file is never written.
     const auto own = dir.Path() / "AppData/Varnel/Varnel.ini", older = dir.Path() / "Varnel.ini";
     EXPECT_EQ(SettingsFileToRead(own, older), own);
     const std::string old = "[Varnel]\r\nPortCOM=4\r\nPosX=250\r\n";
