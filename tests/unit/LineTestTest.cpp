@@ -1,9 +1,7 @@
 #include "linetest/LineTest.h"
 
-#include "FakeClock.h"
 #include "FakePort.h"
 #include "RecordingView.h"
-#include "core/ControlIds.h"
 #include "serial/SerialLine.h"
 
 #include <gtest/gtest.h>
@@ -65,7 +63,6 @@ TEST(LineTest, EventsInTurn)
     // From a readout polling an open port.
     ASSERT_EQ(serial.OpenPort(), 0);
     view.StartTimer(TIMER_RECEIVE, std::chrono::milliseconds(50));
-    EXPECT_EQ(on(&LineTest::OnDtr), "dtr on| /  / " + kNormal + " open");
     EXPECT_EQ(on(&LineTest::OnTest), "close|" + kOpen + "break off| / " + kEntered + " / " + kInTest);
     view.checks[IDC_RTS] = false;
     EXPECT_EQ(on(&LineTest::OnRts), "rts off| /  / " + kInTest);

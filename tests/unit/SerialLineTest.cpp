@@ -1,8 +1,6 @@
-#include "FakeClock.h"
 #include "FakePort.h"
 #include "RecordingView.h"
 
-#include "core/ControlIds.h"
 #include "serial/SerialLine.h"
 
 #include <gtest/gtest.h>
