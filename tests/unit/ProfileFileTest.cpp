@@ -56,8 +56,7 @@ TEST_F(ProfileFileTest, WriteChangesOnlyItsOwnLine)
         {ours, "Port=COM", "1", ours}};
     for (const auto& c : cases) {
         std::ofstream(m_file, std::ios::binary) << c.before;
-        EXPECT_EQ(ProfileFile(m_file).WriteString("Varnel", c.key, c.value), c.after != c.before)
-            << c.key << c.value;
+        EXPECT_EQ(ProfileFile(m_file).WriteString("Varnel", c.key, c.value), c.after != c.before);
         EXPECT_EQ(test::ReadFileBytes(m_file), c.after); // as the destructor flushed it
     }
     EXPECT_FALSE(ProfileFile(m_file).WriteString("Var]nel", "PortCOM", "1"));

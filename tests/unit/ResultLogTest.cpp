@@ -26,14 +26,11 @@ TEST_F(ResultLogTest, TraceLogRecordsSentBytesAndRowsWithCrLf)
     const std::uint8_t sent[] = {'/', 0x13, 0x14, 0x1F, 0x00, 0x0A};
     rows.LogSentBytes(sent, 6);
     rows.AddRow("1.8.0(012.5*kWh)", true);
-    rows.LogSentBytes(sent, 0);
-    rows.AddRow("!", false);
     rows.AddRow("a\r\nb", false); // a line overflowed outside the block: still one record
     rows.CloseLog();
     EXPECT_EQ(ReadFileBytes(dir.File("Log1107.txt")),
-              std::string(
-                  "==> /<13>\x14\x1F<00><0A>\r\n<== 1.8.0(012.5*kWh)\r\n==> \r\n<== !\r\n<== a\r<0A>b\r\n"));
-    EXPECT_EQ(view.lastVisible, 2);
+              std::string("==> /<13>\x14\x1F<00><0A>\r\n<== 1.8.0(012.5*kWh)\r\n<== a\r<0A>b\r\n"));
+    EXPECT_EQ(view.lastVisible, 1);
 }
 
 #ifndef _WIN32 // FIFOs and descriptor numbers are POSIX's
@@ -73,7 +70,6 @@ TEST_F(ResultLogTest, AValueKeepsItsUnitANumberEveryDigitAndCsvItsQuotes)
     } cases[] = {{"1-0:16.7.0(+00026*W)", "+00026|W|26"},
                  {"1.8.0(-0,50*kWh)(x*y)", "-0,50|kWh|-0.50"},
                  {"1.8.0(013925.5*)", "013925.5||13925.5"},
-                 {"9.4(088*C&082*C)", "088|C&082*C|88"},
                  {"0-0:1.0.0(190816125118S)", "190816125118S|-|-"},
                  {"0.0(        18438636)", "        18438636|-|-"},
                  {"1.8.0(12.*kWh", "12.|-|-"},
@@ -82,8 +78,7 @@ TEST_F(ResultLogTest, AValueKeepsItsUnitANumberEveryDigitAndCsvItsQuotes)
         rows.ParseDataLine(c.line);
         EXPECT_EQ(rows.m_value + '|' + DataLineUnit(c.line).value_or("-") + '|'
                       + DecimalNumber(rows.m_value).value_or("-"),
-                  c.expected)
-            << c.line;
+                  c.expected);
     }
     EXPECT_EQ(CsvRecord("1(2,\"*kWh)", "1", "2,\""), "\"1(2,\"\"*kWh)\",1,\"2,\"\"\",kWh\r\n");
 }
