@@ -41,6 +41,17 @@ bool Intersects(const ScreenRect& a, const ScreenRect& b)
     return a.x < right(b) && b.x < right(a) && a.y < bottom(b) && b.y < bottom(a);
 }
 
+// A device the map may name: an absolute path, or on Windows a name in the device namespace
+// (\\.\COM42), in which libstdc++ sees no root name and so no absolute path.
+bool IsDevicePath(const std::string& device)
+{
+#ifdef _WIN32
+    if (device.rfind("\\\\", 0) == 0)
+        return true;
+#endif
+    return std::filesystem::path(device).is_absolute();
+}
+
 } // namespace
 
 std::filesystem::path SettingsFilePathFor(const char* xdgConfigHome, const char* home)
@@ -136,8 +147,7 @@ void LoadPortMappings(PortNames& names, const std::filesystem::path& file)
     for (const auto& [key, device] : profile.Entries(kPortsSection)) {
         const auto number = PortNames::ParseComName(key);
         // "COM5" and "com5" are one key; as with any key, the first one counts.
-        if (!number || device.empty()
-            || !(std::filesystem::path(device).is_absolute() || IsNetworkPortName(device))
+        if (!number || device.empty() || !(IsDevicePath(device) || IsNetworkPortName(device))
             || !mapped.insert(*number).second)
             continue;
         names.SetMapping(*number, device);

@@ -60,6 +60,12 @@ TEST(CliOptions, TakeTheDocumentedValuesAndSayExactlyWhatIsWrong)
     EXPECT_NE(Usage().find("  " + rates + "\n"), std::string::npos);
 }
 
+#ifdef _WIN32
+const std::string kMapped = "\\\\.\\COM42", kCom96 = "\\\\.\\COM96";
+#else
+const std::string kMapped = "/dev/varnel-mapped", kCom96 = "/dev/ttyACM31";
+#endif
+
 // The program as main runs it: the user's map names the device; the reason and the advice follow.
 TEST(CliProgram, APortThatFailsIsNamedWithItsDeviceTheReasonAndTheAdvice)
 {
@@ -67,14 +73,14 @@ TEST(CliProgram, APortThatFailsIsNamedWithItsDeviceTheReasonAndTheAdvice)
     test::FakePort port(&clock);
     port.failOpen = true;
     test::TempDir dir;
-    std::ofstream(dir.File("Varnel.ini")) << "[Ports]\nCOM2=/dev/varnel-mapped\n";
+    std::ofstream(dir.File("Varnel.ini")) << "[Ports]\nCOM2=" << kMapped << "\n";
     std::ostringstream out, err;
     EXPECT_EQ(RunProgram({"--port", "COM2"}, port, clock, out, err, {dir.File("Varnel.ini"), "/dev/null"},
                          [] { return std::string("ask"); }),
               1);
     EXPECT_EQ(err.str() + out.str(),
-              "Open port COM error: COM2 (/dev/varnel-mapped): No such file or directory\nask\n");
-    EXPECT_EQ(port.calls.at(0), "open /dev/varnel-mapped 300 7E1 rts=1 dtr=1 flow=0000000");
+              "Open port COM error: COM2 (" + kMapped + "): No such file or directory\nask\n");
+    EXPECT_EQ(port.calls.at(0), "open " + kMapped + " 300 7E1 rts=1 dtr=1 flow=0000000");
 }
 
 // Ticked every 50 ms of a fake clock; chunk i comes with a readout's try i, or a push meter's tick i.
@@ -112,8 +118,10 @@ TEST(CliRun, PortsFormatsRetriesTelegramsAndStopSignalsEndAsDocumented)
          "  {\"data\": \"1(2,\\\"\\\\\\u0001)\", \"code\": \"1\", \"value\": \"2,\\\"\\\\\\u0001\"},\n"
          "  {\"data\": \"!\", \"code\": \"\", \"value\": \"\"},\n  {\"data\": \" -- ETX -- \"},\n"
          "  {\"data\": \" -- BCC -- \"}\n], \"blockCheck\": \"ok\"}\n",
-         "/dev/ttyACM31 9600"},
+         kCom96 + " 9600"},
+#ifndef _WIN32 // Windows numbers its ports without a bound
         {{"--port", "COM97"}, {}, {}, "1\nOpen port COM error: COM97: no device is known for COM97\n--\n"},
+#endif
         {{"--retries", "1"},
          {bad, bad},
          {},
