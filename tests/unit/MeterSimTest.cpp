@@ -1,5 +1,7 @@
 // What end-to-end runs cannot see of the simulated meter: exact timing, faults' bytes and reports.
 #include "MeterProtocol.h"
+#include "PushMeter.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -124,6 +126,18 @@ TEST(MeterSimPacing, EachByteTakesTenBitTimesAtTheReadersRateAfterTheReactionTim
     EXPECT_EQ(line.at[18] - 1s, 200ms + 19 * k300);
     EXPECT_EQ(line.at[19] - line.at[18], 200ms + k9600);
     EXPECT_EQ(line.at.back() - line.at[19], (line.text.size() - 20) * k9600);
+}
+
+// Found by fuzzing: a time beyond 32-bit milliseconds overflowed the replay's clock.
+TEST(MeterSimCapture, ATimeBeyond32BitMillisecondsIsADamagedLine)
+{
+    test::TempDir dir;
+    const std::string file = dir.File("cap.txt");
+    std::ofstream(file) << "0 > 2F\n4294967295 > 2F\n4294967296 < 2F\n";
+    std::vector<CaptureRecord> records;
+    std::string error;
+    EXPECT_EQ(LoadCapture(file, records, error), CaptureLoad::Damaged);
+    EXPECT_EQ(error, file + ":3: '4294967296' is not a time in milliseconds");
 }
 
 } // namespace
