@@ -15,7 +15,6 @@
 #include <QClipboard>
 #include <QAbstractItemModelTester>
 #include <QComboBox>
-#include <QBitmap>
 #include <QtTest>
 
 using namespace varnel;
@@ -37,7 +36,7 @@ struct Window {
         new QAbstractItemModelTester(dlg.Rows(), QAbstractItemModelTester::FailureReportingMode::QtTest,
                                      &dlg);
         dlg.SetDestroyHandler([this](int portIndex, const QRect& rect) {
-            if (++exits, !ini.empty())
+            if (!ini.empty())
                 SaveWindowSettings(portIndex, rect, ini);
         });
     }
@@ -49,7 +48,6 @@ struct Window {
     test::FakeClock clock;
     test::FakePort port;
     QList<QUrl> opened;
-    int exits = 0;
     CReadoutDlg dlg;
 };
 
@@ -102,9 +100,6 @@ private slots:
         CLinkLabel* link = w.dlg.LinkLabel();
         QCOMPARE(test::ToolTipAt(link, link->rect().center()), QStringLiteral("https://varnel.example.org/"));
         QCOMPARE(link->cursor().pixmap().toImage().pixelColor(link->cursor().hotSpot()), QColor(Qt::black));
-        const QImage underlined = link->grab().toImage();
-        link->setFont(QFont(link->font().family(), link->font().pointSize() * 3));
-        QCOMPARE(link->grab().toImage(), underlined); // the underlined font is made once, at the first paint
     }
 
     // Test brings the row into view for good; Break and Read work through it. The read's log is offered to
@@ -135,14 +130,13 @@ private slots:
         QCOMPARE(w.Get<QLabel>(IDC_TXD_GREEN)->pixmap().toImage().pixelColor(8, 8), QColor(Qt::green));
     }
 
-    // The window starts where the file says, if partly off screen, at its own size; the user picks a rate and
-    // a port, moves the window and ends; the next run starts from there.
+    // The window starts where the file says, if partly off screen (its own size: WindowStopped's); the user
+    // picks a rate and a port, moves the window and ends; the next run starts from there.
     void choicesComeBackNextRun()
     {
         const std::string ports = "[Ports]\ncom3=/dev/serial/by-id/usb-Varnel_Probe-if00\n";
         Window w(Ini(ports + "[Varnel]\nPosX=-12\nPosY=30\nPosDX=1000\nPosDY=50\n"));
         QCOMPARE(w.dlg.frameGeometry().topLeft(), QPoint(-12, 30));
-        QCOMPARE(w.dlg.size(), Window().dlg.size());
         for (int id : {IDC_INITIAL_BAUD, IDC_PORT, IDC_PORT})
             QTest::keyClick(w.Get(id), Qt::Key_Down);
         QCOMPARE(w.Get<QLabel>(IDC_BAUD_LABEL)->text() + ' ' + w.Get(IDC_PORT)->toolTip(),
@@ -169,28 +163,15 @@ private slots:
             w.Get(focus)->setFocus();
             QTest::keyClick(w.Get(focus), key.key(), key.keyboardModifiers());
             QCOMPARE(w.dlg.result(), result);
-            QCOMPARE(w.exits, 1);
-            w.dlg.reject(); // ending it again, as a signal may, saves nothing more
-            QCOMPARE(w.exits, 1);
             QVERIFY(Saved().startsWith("[Varnel]\nPortCOM=256\nPosX=100\nPosY=100\n"));
         }
     }
 
-    // The window's own box, with the reason below its text.
-    void openErrorBox()
-    {
-        Window w({}, true);
-        w.port.failOpen = true;
-        w.dlg.Widgets().SetMessageDetail([](const std::string& text) { return "why: " + text; });
-        QCOMPARE(test::ModalBoxDuring([&w] { w.Get<QAbstractButton>(IDC_READ)->click(); }),
-                 QStringLiteral("box %1 ReadoutDlgLookTest: Open port COM error\nwhy: Open port COM error")
-                     .arg(QMessageBox::Critical));
-    }
-
-    // More rows than the list shows, then taken away by its keys and menu as varnel-read writes them.
+    // More rows than the list shows, then taken away by its keys and menu as varnel-read writes them; the
+    // window's own boxes, a reason below the open error's text.
     void windowBeforeAndAfterReadout()
     {
-        Window w;
+        Window w({}, true);
         w.dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&w.dlg));
         const QString dir = qEnvironmentVariable("VARNEL_SCREENSHOT_DIR");
@@ -234,31 +215,30 @@ private slots:
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(code).center());
         QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QGuiApplication::clipboard()->text(), "1.8.39(01039.5*kWh)\t1.8.39\t01039.5\n");
-        QStringList messages;
-        w.dlg.SetMessageHandler([&](const std::string& text, MessageIcon) { messages << text.c_str(); });
+        QStringList boxes;
         const QString csv = QString::fromStdString(w.dir.File("rows.csv"));
         for (const QString& path : {QString(), csv, csv + "/x.csv"}) {
             list->SetFileChooser([&](QWidget*) { return path; });
-            list->actions().back()->trigger();
+            boxes << test::ModalBoxDuring([list] { list->actions().back()->trigger(); });
         }
         const QString saved = QString::fromStdString(test::ReadFileBytes(w.dir.File("rows.csv")));
         QVERIFY(
             saved.count('\n') == 47
             && saved.startsWith("Data,Code (OBIS),Value,Unit\r\n/ABC5\\2XYZ-Meter 42,,,\r\n -- STX -- ,,,\r\n"
                                 "1.8.0(01000.5*kWh),1.8.0,01000.5,kWh\r\n"));
-        QCOMPARE(messages, QStringList{"The rows could not be saved to " + csv + "/x.csv: Not a directory"});
         list->ScrollToRow(0); // repaints held back until the list's refresh
         QVERIFY(painting && !list->updatesEnabled());
         w.Get<QAbstractButton>(IDC_TEST)->click();
         QCoreApplication::processEvents();
         shoot("varnel-linetest.png");
-        w.Get<QAbstractButton>(IDC_READ)->click();
-        QCOMPARE(list->model()->rowCount(), 0);    // the next readout starts on an empty list
-        w.dlg.setWindowState(Qt::WindowMinimized); // where a desktop paints it: the icon, centred
-        QImage own(w.dlg.size(), QImage::Format_RGB32);
-        w.dlg.render(&own, {}, {}, QWidget::DrawWindowBackground);
-        const QImage drawn = own.createMaskFromColor(own.pixel(0, 0), Qt::MaskInColor);
-        QCOMPARE(QRegion(QBitmap::fromImage(drawn)).boundingRect().center(), own.rect().center());
+        w.port.failOpen = true;
+        w.dlg.Widgets().SetMessageDetail([](const std::string& text) { return "why: " + text; });
+        boxes << test::ModalBoxDuring([&w] { w.Get<QAbstractButton>(IDC_READ)->click(); });
+        QCOMPARE(list->model()->rowCount(), 0); // the next readout starts on an empty list
+        const QString box = QStringLiteral("box %1 ReadoutDlgLookTest: ");
+        QCOMPARE(boxes.join('|'), "||" + box.arg(QMessageBox::Warning) + "The rows could not be saved to "
+                                      + csv + "/x.csv: Not a directory|" + box.arg(QMessageBox::Critical)
+                                      + "Open port COM error\nwhy: Open port COM error");
     }
 };
 
