@@ -43,6 +43,13 @@ struct Readout {
 
 using Watch = std::function<void(QProcess&, const std::string& out)>;
 
+// Signals the program while it runs; a process that has ended has id 0, which would signal the test's own
+// process group.
+bool Signal(const QProcess& p, int signal)
+{
+    return p.processId() > 0 && ::kill(pid_t(p.processId()), signal) == 0;
+}
+
 // A program of the build in `dir`, with no settings of the user's; `watch` sees it running and its output.
 Readout Exec(const TempDir& dir, const QStringList& args, const Watch& watch = {},
              const char* program = "/src/cli/varnel-read")
@@ -194,7 +201,7 @@ TEST_P(Readouts, EndAsTheLineDoes)
     bool sent = false; // a second stop signal ends the reader at once
     const Watch kill = [&](QProcess& p, auto&) {
         if (c.killAt && !sent && ReadFileBytes(dir.File("Log1107.txt")).find(c.killAt) != std::string::npos)
-            sent = c.signal ? ::kill(pid_t(p.processId()), c.signal) == 0 : (ser2net->process.kill(), true);
+            sent = c.signal ? Signal(p, c.signal) : (ser2net->process.kill(), true);
     };
     const QStringList args = QStringList{"--port", port} + QProcess::splitCommand(QString(c.args));
     const Readout r =
@@ -294,7 +301,7 @@ TEST(VarnelRead, AReaderKilledMidReadoutLeavesTheLineToTheNext)
     const QString device = Started(meter);
     const Readout killed = Exec(dir, {"--port", device}, [](QProcess& p, const std::string& out) {
         if (out.find("1.8.0(012345.678*kWh)") != std::string::npos)
-            ::kill(pid_t(p.processId()), SIGKILL);
+            Signal(p, SIGKILL);
     });
     EXPECT_EQ(killed.exitCode, -1) << "ended before the kill point: " << killed.out;
     // Once the meter sees the line unheld it clears the exclusive flag (only root may open past it).
@@ -323,7 +330,7 @@ TEST_P(WindowStopped, BySignalWritesTheSettingsAsExitDoes)
         for (std::string line; !sent && std::getline(status, line);)
             if (line.rfind("SigCgt:", 0) == 0
                 && (std::stoull(line.substr(7), nullptr, 16) >> (GetParam() - 1) & 1))
-                sent = ::kill(pid_t(p.processId()), GetParam()) == 0;
+                sent = Signal(p, GetParam());
     };
     const Readout r = Exec(dir, {}, signal, "/src/app/varnel");
     EXPECT_EQ(r.exitCode, 0) << r.err;
