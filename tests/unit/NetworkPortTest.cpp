@@ -32,6 +32,7 @@ TEST(Rfc2217Session, DataRepliesAndReportsFromTheServersStream)
         // A confirmed break mask shows line state reports.
         {"\xff\xfa\x2c\x6e\x10\xff\xf0", "||0 1 0"},
         {"\xff\xfa\x2c\x6a\xff\xff\xff\xf0", "||0 1 1"},
+        {"\xff\xfa\x2c\x6a\x01\xff\xf0", "||0 1 0"}, // data ready, no break
         // A subnegotiation cut short by a command is dropped.
         {"\xff\xfa\x2c\x6a\x10\xff\xfb\x01x", "x|ff fe 01|0 0 0"}};
     for (const auto& [stream, expected] : rows)

@@ -39,10 +39,13 @@ TEST_F(ResultLogTest, LogThatCannotBeOpenedStaysClosedLeaksNothingAndLosesNoRow)
     rows.OpenLog();
     rows.AddRow("kept", false);
     ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
-    // A FIFO (would block for ever); a log another instance holds. The window's "Show log" tells why.
+    ASSERT_EQ(::symlink("/dev/full", dir.File("full").c_str()), 0);
+    // A FIFO (would block for ever); a log another instance holds; a full disk, noticed at the first record,
+    // which lets the file go. The window's "Show log" tells why.
     for (const auto& [name, reason] :
          {std::pair<std::string, std::string>{"fifo", "it is not a regular file"},
-          {"Log1107.txt", "it is in use by PID " + std::to_string(::getpid()) + " (ResultLogTest)"}}) {
+          {"Log1107.txt", "it is in use by PID " + std::to_string(::getpid()) + " (ResultLogTest)"},
+          {"full", "No space left on device"}}) {
         const int nextFd = ::dup(2);
         ::close(nextFd);
         ResultLog other(view, dir.File(name));
